@@ -1,0 +1,73 @@
+#pragma once
+// An open OS file with one owner. The restore engine and the archive reader
+// reach the disk only through this type; the back end behind it is chosen
+// per platform (file_win32.cpp with CreateFileW/ReadFile/SetFilePointerEx,
+// file_posix.cpp with open/read/lseek). Positions are 64-bit everywhere, so
+// every offset of a 32-bit ZIP archive up to 4 GiB is reachable.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace platform {
+
+// File times are Windows FILETIME values: 100 ns units since 1601-01-01 UTC.
+using FileTime = std::uint64_t;
+
+// Seconds between 1601-01-01 and 1970-01-01.
+inline constexpr std::int64_t kFileTimeUnixEpochSeconds = 11644473600LL;
+
+class File {
+public:
+    File() noexcept = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    ~File();
+
+    // Opens an existing file for reading; others may read it too, nobody
+    // may write it meanwhile (Win32: GENERIC_READ, FILE_SHARE_READ,
+    // OPEN_EXISTING). An empty File on failure.
+    static File OpenForReading(std::u16string_view path);
+
+    // Creates or truncates a file for writing with no sharing
+    // (CREATE_ALWAYS). `attributes` is a Windows attribute word
+    // (FILE_ATTRIBUTE_*); on POSIX only read-only (0x1) has a meaning: the
+    // owner write bit is cleared, while the returned handle can still write.
+    // An empty File on failure.
+    static File CreateAlways(std::u16string_view path, std::uint32_t attributes);
+
+    bool IsOpen() const noexcept;
+
+    // True when the OS reports a regular disk file (FILE_TYPE_DISK); pipes,
+    // consoles and devices are not. False for an empty File.
+    bool IsDiskFile() const noexcept;
+
+    // Absolute position; false when the file cannot seek.
+    bool GetPosition(std::uint64_t& position) const noexcept;
+    bool SetPosition(std::uint64_t position) noexcept;
+    // File length; false when unknown.
+    bool GetSize(std::uint64_t& size) const noexcept;
+
+    // Reads up to `count` bytes at the current position. `received` is the
+    // number that arrived (0 at end of file). False only on a failed read.
+    bool Read(void* buffer, std::size_t count, std::size_t& received) noexcept;
+    // Writes all `count` bytes; false when any of them could not be written.
+    bool Write(const void* buffer, std::size_t count) noexcept;
+
+    // Sets the creation, last-access and last-write times. A time of 0 is
+    // left unchanged; where the file system keeps no creation time it is
+    // skipped. False when the OS refuses.
+    bool SetTimes(FileTime creation, FileTime access, FileTime write) noexcept;
+
+    // Closes now; false when the OS reported an error (data may be lost).
+    bool Close() noexcept;
+
+private:
+    explicit File(std::intptr_t handle) noexcept : handle_(handle) {}
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t handle_ = kNone;
+};
+
+}  // namespace platform

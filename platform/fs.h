@@ -1,0 +1,65 @@
+#pragma once
+// Files and folders by path. Paths are UTF-16; Windows calls take them as
+// they are, the POSIX back end converts to UTF-8. The names avoid those of
+// Win32 macros (DeleteFile, CreateDirectory...) on purpose.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The separator between folder levels in destination paths: '\\' on
+// Windows, '/' on POSIX. The engine writes no other.
+extern const char16_t kPathSeparator;
+
+inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
+inline constexpr std::uint32_t kAttributeHidden = 0x2;
+inline constexpr std::uint32_t kAttributeSystem = 0x4;
+inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kAttributeArchive = 0x20;
+inline constexpr std::uint32_t kAttributeNormal = 0x80;
+
+// GetCurrentDirectoryW / SetCurrentDirectoryW. False on failure.
+bool GetCurrentFolder(std::u16string& folder);
+bool SetCurrentFolder(const std::u16string& folder);
+
+// CreateDirectoryW without security attributes: false when the folder could
+// not be made, also when something already stands there.
+bool MakeFolder(const std::u16string& path);
+
+// GetFileAttributesW: kInvalidAttributes when nothing is there. On POSIX:
+// directory from the file type, read-only from the owner write bit; hidden,
+// system and archive read back clear; a plain file with no bit set reads
+// as kAttributeNormal, like on Windows.
+std::uint32_t ReadAttributes(const std::u16string& path);
+// SetFileAttributesW. On POSIX only read-only has an effect.
+bool WriteAttributes(const std::u16string& path, std::uint32_t attributes);
+
+// DeleteFileW: removes a file; a folder is refused. False on failure.
+bool RemoveFile(const std::u16string& path);
+
+// PathFileExistsW: anything stands at the path.
+bool PathExists(const std::u16string& path);
+// PathIsDirectoryW.
+bool IsFolder(const std::u16string& path);
+// _waccess(path, 4): the path can be read.
+bool CanRead(const std::u16string& path);
+// A find-first lookup (FindFirstFileW) of the path finds something. A path
+// ending in a separator finds nothing, as on Windows.
+bool FindAny(const std::u16string& path);
+
+// Moves a file onto another path, replacing a file there
+// (MoveFileExW with MOVEFILE_REPLACE_EXISTING; rename on POSIX).
+bool MoveReplacing(const std::u16string& from, const std::u16string& to);
+
+// Full path of the running executable (GetModuleFileNameW;
+// /proc/self/exe on POSIX). Empty on failure.
+std::u16string ModulePath();
+
+// Sets the C runtime's locale, all categories, to Japanese
+// (_wsetlocale(LC_ALL, L"japanese"); ja_JP.UTF-8 on POSIX).
+void SetJapaneseLocale();
+
+}  // namespace platform

@@ -1,0 +1,84 @@
+#pragma once
+// The restore engine: restores every entry of one archive below one
+// destination folder and yields one result code. It never shows or builds
+// user-visible text; its owner learns what happens through RestoreObserver.
+
+#include <cstdint>
+#include <string>
+
+#include "zip/archive.h"
+
+// Result codes of a run.
+inline constexpr int RESTORE_OK = 0;
+inline constexpr int RESTORE_OPEN_FAILED = -3;     // the archive did not open
+inline constexpr int RESTORE_COUNT_FAILED = -4;    // the entry count could not be read
+inline constexpr int RESTORE_ENTRY_FAILED = -5;    // an entry failed; the run stopped there
+inline constexpr int RESTORE_NO_ARCHIVE = -6;      // no archive file, or a destination level not made
+
+// Why RestoreEntry refused or failed one entry.
+enum class EntryFailure {
+    kNone,
+    kFetchFailed,      // the entry record could not be read from the catalogue
+    kEmptyName,        // the entry has no name
+    kUnsafeName,       // the name would leave the destination (.., :, leading separator)
+    kPathTooLong,      // the target path does not fit 260 units
+    kNotFound,         // the name search did not find the entry
+    kNameMismatch,     // an earlier entry differs from this one only in ASCII case
+    kFolderFailed,     // a folder level could not be made (a file is in the way)
+    kTargetInTheWay,   // what stands at the target could not be removed (a folder)
+    kBadHandle,        // no reader handle
+    kExtractFailed,    // the extraction failed; see extractResult and extractFailure
+    kNotReadable,      // the restored target cannot be read back
+};
+
+struct RestoreFailure {
+    std::int32_t entryIndex = -1;
+    std::u16string entryName;
+    EntryFailure reason = EntryFailure::kNone;
+    ArchiveResult extractResult = ARCHIVE_OK;
+    ExtractFailure extractFailure = ExtractFailure::kNone;
+    ArchiveResult openResult = ARCHIVE_OK;  // lastReaderResult after a failed open
+};
+
+struct RestoreProgress {
+    std::int32_t entriesDone = 0;
+    std::int32_t entriesTotal = 0;
+    std::uint64_t bytesDone = 0;    // uncompressed bytes of the entries done
+    std::uint64_t bytesTotal = 0;   // uncompressed bytes of all entries
+};
+
+// The owner of a run: told synchronously, on the worker thread, when the run
+// starts and when it has finished (the worker waits until each call
+// returns). Progress calls come between the two.
+class RestoreObserver {
+public:
+    virtual ~RestoreObserver() = default;
+    virtual void OnRestoreStarted() = 0;
+    virtual void OnRestoreFinished(int resultCode) = 0;
+    virtual void OnRestoreProgress(const RestoreProgress& /*progress*/) {}
+};
+
+// Restores one entry below destinationFolder (absolute, ending in the path
+// separator). True when restored. `failure`, when given, says why not.
+bool RestoreEntry(const std::u16string& entryName, const std::u16string& destinationFolder,
+                  ArchiveHandle* handle, RestoreFailure* failure = nullptr);
+
+// Restores the whole archive. Returns one of the RESTORE_* codes.
+int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                   RestoreObserver* observer = nullptr, RestoreFailure* failure = nullptr);
+
+// What a worker thread runs on: its own copies of the two paths, so that
+// the owner may change its fields while the run lasts.
+struct RestoreJob {
+    std::u16string destinationFolder;
+    std::u16string archivePath;
+    RestoreObserver* observer = nullptr;
+    RestoreFailure failure;  // filled when the run fails
+    int resultCode = 0;
+};
+
+// Worker thread procedure: sets the Japanese locale, tells the observer
+// "started", runs RestoreArchive on the job's copies, tells it
+// "finished(code)" and returns 0. `param` is a RestoreJob* that outlives
+// the call.
+unsigned RestoreThreadProc(void* param);

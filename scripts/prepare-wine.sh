@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Makes the throwaway Wine prefix the Windows tests run in: Japanese fonts
+# stand in for "MS UI Gothic", and windows are unmanaged (there is no window
+# manager under Xvfb; managed hidden windows cost seconds each).
+set -euo pipefail
+export WINEPREFIX=${SORVANE_WINEPREFIX:-/tmp/sorvane-wine}
+export HOME=${SORVANE_WINEHOME:-${WINEPREFIX}-home}
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+export WINEDEBUG=-all
+mkdir -p "$HOME"
+exec 9>"${WINEPREFIX}.lock"
+flock 9
+[ -f "$WINEPREFIX/.sorvane-ready" ] && exit 0
+wineboot -i </dev/null >/dev/null 2>&1 || true
+wineserver -w
+reg=$(mktemp --suffix=.reg)
+cat >"$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"MS UI Gothic"="Noto Sans CJK JP"
+"MS Shell Dlg"="Noto Sans CJK JP"
+"MS Shell Dlg 2"="Noto Sans CJK JP"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+REG
+wine regedit /S "$reg" </dev/null >/dev/null 2>&1
+wineserver -w
+rm -f "$reg"
+touch "$WINEPREFIX/.sorvane-ready"

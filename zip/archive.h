@@ -1,0 +1,110 @@
+#pragma once
+// The ZIP archive reader as its callers see it: open an archive, describe its
+// entries, find one by name, extract one to disk, close. Every operation
+// reports an ArchiveResult; nothing is thrown. Handle-level results are also
+// kept in lastReaderResult. One thread uses one archive at a time.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+using ArchiveResult = std::int32_t;
+
+// Handle level (positive) ...
+inline constexpr ArchiveResult ARCHIVE_OK = 0x0;
+inline constexpr ArchiveResult ARCHIVE_NO_FILE = 0x200;
+inline constexpr ArchiveResult ARCHIVE_WRITE_FAILED = 0x400;
+inline constexpr ArchiveResult ARCHIVE_NOT_FOUND = 0x500;
+inline constexpr ArchiveResult ARCHIVE_CORRUPT = 0x700;
+inline constexpr ArchiveResult ARCHIVE_READ_FAILED = 0x800;
+inline constexpr ArchiveResult ARCHIVE_BAD_ARGUMENT = 0x10000;
+inline constexpr ArchiveResult ARCHIVE_WRONG_KIND = 0x80000;
+// ... and catalogue level (zero or negative).
+inline constexpr ArchiveResult CATALOG_OK = 0;
+inline constexpr ArchiveResult CATALOG_IO_ERROR = -1;
+inline constexpr ArchiveResult CATALOG_END_OF_LIST = -100;
+inline constexpr ArchiveResult CATALOG_BAD_PARAMETER = -102;
+inline constexpr ArchiveResult CATALOG_BAD_ARCHIVE = -103;
+inline constexpr ArchiveResult CATALOG_NO_MEMORY = -104;
+inline constexpr ArchiveResult CATALOG_CRC_ERROR = -105;
+
+// Process-wide last results, 0 at start, no lock.
+extern std::int32_t lastReaderResult;  // last handle-level operation
+extern std::int32_t lastOpenResult;    // last BuildCatalog status
+extern std::int32_t lastWriterResult;  // CloseArchive of a non-reader handle
+
+// One entry as the engine sees it. For index -1 the archive-wide record:
+// index = number of entries, empty name, all else 0.
+struct ArchiveEntry {
+    std::int32_t index = 0;
+    std::u16string name;  // as stored, converted from the ANSI code page (or UTF-8 when flagged)
+    std::uint32_t attributes = 0;  // Windows FILE_ATTRIBUTE_* bits
+    std::uint64_t accessTime = 0;  // file times; 0 = unknown, left unset on disk
+    std::uint64_t creationTime = 0;
+    std::uint64_t writeTime = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t uncompressedSize = 0;
+};
+
+// Why the last ExtractEntry of a file entry failed, beyond its result code,
+// so that callers can tell the user which check refused the data.
+enum class ExtractFailure {
+    kNone,
+    kUnsafeName,      // the name or target path would leave the base folder
+    kPathTooLong,     // a path does not fit the 260-unit limit
+    kCreateFailed,    // the output file could not be created
+    kOpenFailed,      // the entry's local header is unreadable or disagrees
+    kReadFailed,      // the archive could not be read (truncated, I/O error)
+    kWriteFailed,     // writing the output failed
+    kCorruptData,     // inflate reported corrupt data
+    kShortData,       // the entry ended before its declared size
+    kCrcMismatch,     // the CRC-32 of the data differs from the recorded one
+    kEncrypted,       // the entry is encrypted (flag bit 0); no password exists
+};
+
+struct ArchiveReader;  // zip/reader.h
+
+struct ArchiveHandle {
+    std::uint32_t kind = 1;  // 1 = reader, the only kind this system makes
+    std::unique_ptr<ArchiveReader> reader;
+    ArchiveHandle();
+    ~ArchiveHandle();
+    ArchiveHandle(const ArchiveHandle&) = delete;
+    ArchiveHandle& operator=(const ArchiveHandle&) = delete;
+};
+
+// Opens the archive at `path`. The current folder at this moment, with a
+// separator appended, becomes the reader's baseFolder. Null on failure;
+// lastReaderResult then holds ARCHIVE_NO_FILE or the catalogue status.
+std::unique_ptr<ArchiveHandle> OpenArchive(const std::u16string& path);
+
+// Closes a reader handle and everything under it (handle becomes null);
+// a handle of another kind is left alone and sets lastWriterResult.
+ArchiveResult CloseArchive(std::unique_ptr<ArchiveHandle>& handle);
+
+// Entry `index` (0-based), or -1 for the archive-wide record. On failure the
+// caller's record is untouched.
+ArchiveResult GetArchiveEntry(ArchiveHandle* handle, std::int32_t index, ArchiveEntry& entry);
+
+// First entry, in directory order, whose name equals `name` with ASCII case
+// ignored. `index` (optional) becomes -1 when none is found
+// (ARCHIVE_NOT_FOUND).
+ArchiveResult FindEntryByName(ArchiveHandle* handle, std::u16string_view name, std::int32_t* index,
+                              ArchiveEntry& entry);
+
+// Writes entry `index` to `targetPath` with its attributes and times, or for
+// a folder entry creates its folders below baseFolder. ARCHIVE_WRITE_FAILED
+// whenever the data that reached the file is not exactly the entry's
+// content. `failure`, when given, tells which check failed.
+ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std::u16string& targetPath,
+                           ExtractFailure* failure = nullptr);
+
+// Creates `root` + `path` and each of its ancestors below root (root ends
+// with a separator). Results of the folder creations are ignored; a path
+// that could leave root ("..", ":", a leading separator) creates nothing.
+void EnsureFolderChain(std::u16string_view root, std::u16string_view path);
+
+// Whether an entry name is safe to turn into a path below a destination:
+// no ".." component (split at '/' and '\\'), no ':', no leading separator.
+bool IsSafeEntryName(std::u16string_view name);
