@@ -20,3 +20,16 @@ function(sorvane_sources dir out_portable out_platform)
   set(${out_portable} ${portable} PARENT_SCOPE)
   set(${out_platform} ${specific} PARENT_SCOPE)
 endfunction()
+
+# A static library of the given sources; while a folder has no sources yet
+# (early in its life) an empty interface library keeps the build configurable.
+function(sorvane_library name)
+  cmake_parse_arguments(L "" "" "SOURCES;LIBS" ${ARGN})
+  if(L_SOURCES)
+    add_library(${name} STATIC ${L_SOURCES})
+    target_link_libraries(${name} PUBLIC ${L_LIBS})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${L_LIBS})
+  endif()
+endfunction()

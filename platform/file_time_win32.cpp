@@ -1,0 +1,35 @@
+// DOS and calendar times through the real Win32 conversions.
+
+#include <windows.h>
+
+#include "platform/file_time.h"
+
+namespace platform {
+
+bool DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime) {
+    FILETIME ft{};
+    if (!::DosDateTimeToFileTime(dosDate, dosTime, &ft)) return false;
+    fileTime = (static_cast<FileTime>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return true;
+}
+
+bool CalendarToFileTime(const CalendarTime& c, FileTime& fileTime) {
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(c.year);
+    st.wMonth = static_cast<WORD>(c.month);
+    st.wDay = static_cast<WORD>(c.day);
+    st.wHour = static_cast<WORD>(c.hour);
+    st.wMinute = static_cast<WORD>(c.minute);
+    st.wSecond = static_cast<WORD>(c.second);
+    st.wMilliseconds = static_cast<WORD>(c.milliseconds);
+    if (c.year < 0 || c.year > 0xFFFF || c.month < 0 || c.day < 0 || c.hour < 0 || c.minute < 0 || c.second < 0 ||
+        c.milliseconds < 0) {
+        return false;
+    }
+    FILETIME ft{};
+    if (!::SystemTimeToFileTime(&st, &ft)) return false;
+    fileTime = (static_cast<FileTime>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,120 @@
+// Win32 back end of File: CreateFileW, ReadFile, WriteFile, SetFilePointerEx,
+// GetFileType, SetFileTime, CloseHandle.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "platform/file.h"
+#include "platform/wide.h"
+
+namespace platform {
+namespace {
+
+HANDLE H(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+FILETIME ToFiletime(FileTime t) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(t & 0xFFFFFFFFu);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    return ft;
+}
+
+}  // namespace
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = std::exchange(other.handle_, kNone);
+    }
+    return *this;
+}
+
+File::~File() { Close(); }
+
+File File::OpenForReading(std::u16string_view path) {
+    const std::u16string p(path);
+    HANDLE h = ::CreateFileW(W(p), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return File();
+    return File(reinterpret_cast<std::intptr_t>(h));
+}
+
+File File::CreateAlways(std::u16string_view path, std::uint32_t attributes) {
+    const std::u16string p(path);
+    HANDLE h = ::CreateFileW(W(p), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return File();
+    return File(reinterpret_cast<std::intptr_t>(h));
+}
+
+bool File::IsOpen() const noexcept { return handle_ != kNone && handle_ != 0; }
+
+bool File::IsDiskFile() const noexcept { return IsOpen() && ::GetFileType(H(handle_)) == FILE_TYPE_DISK; }
+
+bool File::GetPosition(std::uint64_t& position) const noexcept {
+    LARGE_INTEGER zero{}, now{};
+    if (!IsOpen() || !::SetFilePointerEx(H(handle_), zero, &now, FILE_CURRENT)) return false;
+    position = static_cast<std::uint64_t>(now.QuadPart);
+    return true;
+}
+
+bool File::SetPosition(std::uint64_t position) noexcept {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return IsOpen() && position <= static_cast<std::uint64_t>(INT64_MAX) &&
+           ::SetFilePointerEx(H(handle_), to, nullptr, FILE_BEGIN) != FALSE;
+}
+
+bool File::GetSize(std::uint64_t& size) const noexcept {
+    LARGE_INTEGER s{};
+    if (!IsOpen() || !::GetFileSizeEx(H(handle_), &s)) return false;
+    size = static_cast<std::uint64_t>(s.QuadPart);
+    return true;
+}
+
+bool File::Read(void* buffer, std::size_t count, std::size_t& received) noexcept {
+    received = 0;
+    if (!IsOpen()) return false;
+    auto* p = static_cast<char*>(buffer);
+    while (received < count) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - received, 1u << 30));
+        DWORD got = 0;
+        if (!::ReadFile(H(handle_), p + received, chunk, &got, nullptr)) return false;
+        if (got == 0) break;
+        received += got;
+    }
+    return true;
+}
+
+bool File::Write(const void* buffer, std::size_t count) noexcept {
+    if (!IsOpen()) return false;
+    const auto* p = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+        DWORD wrote = 0;
+        if (!::WriteFile(H(handle_), p + done, chunk, &wrote, nullptr) || wrote == 0) return false;
+        done += wrote;
+    }
+    return true;
+}
+
+bool File::SetTimes(FileTime creation, FileTime access, FileTime write) noexcept {
+    if (!IsOpen()) return false;
+    // A null pointer leaves that time as it is.
+    FILETIME c = ToFiletime(creation), a = ToFiletime(access), w = ToFiletime(write);
+    return ::SetFileTime(H(handle_), creation ? &c : nullptr, access ? &a : nullptr, write ? &w : nullptr) != FALSE;
+}
+
+bool File::Close() noexcept {
+    if (!IsOpen()) {
+        handle_ = kNone;
+        return true;
+    }
+    return ::CloseHandle(H(std::exchange(handle_, kNone))) != FALSE;
+}
+
+}  // namespace platform

@@ -1,0 +1,122 @@
+// POSIX back end of the path operations. Windows attribute words are mapped
+// onto what POSIX has: the directory bit from the file type, read-only from
+// the owner write bit.
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace platform {
+
+const char16_t kPathSeparator = u'/';
+
+namespace {
+
+std::string Native(const std::u16string& path) { return Utf16ToUtf8(path); }
+
+}  // namespace
+
+bool GetCurrentFolder(std::u16string& folder) {
+    std::vector<char> buffer(PATH_MAX + 1);
+    if (!::getcwd(buffer.data(), buffer.size())) return false;
+    folder = Utf8ToUtf16(buffer.data());
+    return true;
+}
+
+bool SetCurrentFolder(const std::u16string& folder) {
+    const std::string p = Native(folder);
+    return !p.empty() && ::chdir(p.c_str()) == 0;
+}
+
+bool MakeFolder(const std::u16string& path) {
+    const std::string p = Native(path);
+    return !p.empty() && ::mkdir(p.c_str(), 0777) == 0;
+}
+
+std::uint32_t ReadAttributes(const std::u16string& path) {
+    const std::string p = Native(path);
+    struct stat st{};
+    if (p.empty() || ::stat(p.c_str(), &st) != 0) return kInvalidAttributes;
+    std::uint32_t attributes = 0;
+    if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
+    if ((st.st_mode & S_IWUSR) == 0) attributes |= kAttributeReadOnly;
+    return attributes == 0 ? kAttributeNormal : attributes;
+}
+
+bool WriteAttributes(const std::u16string& path, std::uint32_t attributes) {
+    const std::string p = Native(path);
+    struct stat st{};
+    if (p.empty() || ::stat(p.c_str(), &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & kAttributeReadOnly) {
+        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    } else {
+        mode |= S_IWUSR;
+    }
+    return ::chmod(p.c_str(), mode) == 0;
+}
+
+bool RemoveFile(const std::u16string& path) {
+    const std::string p = Native(path);
+    struct stat st{};
+    if (p.empty() || ::lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    // DeleteFileW refuses a read-only file; keep that answer.
+    if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return false;
+    return ::unlink(p.c_str()) == 0;
+}
+
+bool PathExists(const std::u16string& path) {
+    const std::string p = Native(path);
+    struct stat st{};
+    return !p.empty() && ::stat(p.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::u16string& path) {
+    const std::string p = Native(path);
+    struct stat st{};
+    return !p.empty() && ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CanRead(const std::u16string& path) {
+    const std::string p = Native(path);
+    return !p.empty() && ::access(p.c_str(), R_OK) == 0;
+}
+
+bool FindAny(const std::u16string& path) {
+    // FindFirstFileW finds nothing for a path that ends in a separator.
+    if (path.empty() || path.back() == u'/' || path.back() == u'\\') return false;
+    const std::string p = Native(path);
+    struct stat st{};
+    return ::lstat(p.c_str(), &st) == 0;
+}
+
+bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
+    const std::string f = Native(from), t = Native(to);
+    if (f.empty() || t.empty()) return false;
+    struct stat st{};
+    // MoveFileExW does not replace a folder.
+    if (::stat(t.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    return std::rename(f.c_str(), t.c_str()) == 0;
+}
+
+std::u16string ModulePath() {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0) return {};
+    return Utf8ToUtf16(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+}
+
+void SetJapaneseLocale() {
+    if (!std::setlocale(LC_ALL, "ja_JP.UTF-8")) std::setlocale(LC_ALL, "C.UTF-8");
+}
+
+}  // namespace platform

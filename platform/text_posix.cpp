@@ -1,0 +1,139 @@
+// Code page 932 through iconv, so that the POSIX build reads archive entry
+// names and backup names as a Japanese Windows system does. Windows' CP932
+// includes the NEC and IBM extensions; glibc's "CP932" table has them too.
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+// One iconv descriptor per direction, opened once. iconv descriptors keep
+// shift state, so each call resets it and callers are serialised.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    ~Converter() {
+        if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    }
+    iconv_t get() const { return cd_; }
+    std::mutex& lock() { return mutex_; }
+
+private:
+    iconv_t cd_;
+    std::mutex mutex_;
+};
+
+Converter& ToUtf16() {
+    static Converter c("UTF-16LE", "CP932");
+    return c;
+}
+Converter& FromUtf16() {
+    static Converter c("CP932", "UTF-16LE");
+    return c;
+}
+
+// Converts one character's worth of input at a time only after a failure,
+// so ordinary text goes through in a single call.
+std::size_t Convert(iconv_t cd, const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft) {
+    return iconv(cd, const_cast<char**>(&in), &inLeft, &out, &outLeft);
+}
+
+}  // namespace
+
+std::u16string AnsiToUtf16(std::string_view bytes) {
+    std::u16string result;
+    if (bytes.empty()) return result;
+    Converter& conv = ToUtf16();
+    std::lock_guard<std::mutex> guard(conv.lock());
+    if (conv.get() == reinterpret_cast<iconv_t>(-1)) {
+        for (char c : bytes) result.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?');
+        return result;
+    }
+    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+    const char* in = bytes.data();
+    std::size_t inLeft = bytes.size();
+    while (inLeft > 0) {
+        char16_t buffer[512];
+        char* out = reinterpret_cast<char*>(buffer);
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t r = Convert(conv.get(), in, inLeft, out, outLeft);
+        const std::size_t produced = (sizeof buffer - outLeft) / sizeof(char16_t);
+        result.append(buffer, produced);
+        if (r == static_cast<std::size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            // A byte that starts no character, or a lead byte whose trail is
+            // missing or invalid: Windows gives the default character for the
+            // lead byte and reads on from the next byte. A trail byte that is
+            // itself a character (ASCII) is kept.
+            const auto lead = static_cast<unsigned char>(*in);
+            const bool isLead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+            if (isLead && inLeft >= 2) {
+                const auto trail = static_cast<unsigned char>(in[1]);
+                const bool trailValid = trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
+                if (trailValid) {
+                    // A valid-looking pair with no mapping: Windows gives U+30FB.
+                    result.push_back(u'\u30FB');
+                    in += 2;
+                    inLeft -= 2;
+                    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+                    continue;
+                }
+            }
+            result.push_back(u'?');
+            ++in;
+            --inLeft;
+            iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    return result;
+}
+
+std::string Utf16ToAnsi(std::u16string_view text, bool* usedDefault) {
+    if (usedDefault) *usedDefault = false;
+    std::string result;
+    if (text.empty()) return result;
+    Converter& conv = FromUtf16();
+    std::lock_guard<std::mutex> guard(conv.lock());
+    if (conv.get() == reinterpret_cast<iconv_t>(-1)) {
+        for (char16_t c : text) {
+            const bool ascii = c < 0x80;
+            if (!ascii && usedDefault) *usedDefault = true;
+            result.push_back(ascii ? static_cast<char>(c) : '?');
+        }
+        return result;
+    }
+    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+    const char* in = reinterpret_cast<const char*>(text.data());
+    std::size_t inLeft = text.size() * sizeof(char16_t);
+    while (inLeft > 0) {
+        char buffer[1024];
+        char* out = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t r = Convert(conv.get(), in, inLeft, out, outLeft);
+        result.append(buffer, sizeof buffer - outLeft);
+        if (r == static_cast<std::size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            // A character code page 932 lacks: its default character, as
+            // WideCharToMultiByte gives, one per UTF-16 unit (so a surrogate
+            // pair becomes two).
+            const std::size_t skip = sizeof(char16_t);
+            result.push_back('?');
+            if (usedDefault) *usedDefault = true;
+            in += skip;
+            inLeft -= skip;
+            iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    return result;
+}
+
+unsigned AnsiCodePage() { return 932; }
+
+}  // namespace platform

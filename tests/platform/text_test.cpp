@@ -1,0 +1,77 @@
+// The ANSI code page conversions must read and write archive names exactly
+// as Japanese Windows does: the same table runs against CP_ACP under Wine
+// (LANG=ja_JP.UTF-8) and against the iconv back end.
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+
+namespace {
+
+struct AnsiCase {
+    const char* fault;
+    std::string ansi;
+    std::u16string wide;
+};
+
+const AnsiCase kRoundTrips[] = {
+    {"ASCII changed", "readme.txt", u"readme.txt"},
+    {"katakana misread", "\x83\x65\x83\x58\x83\x67", u"テスト"},
+    {"0x5C trail byte of 表 taken as a separator", "\x95\x5C", u"表"},
+    {"0x5C trail byte of ソ taken as a separator", "\x83\x5C\x2F\x61", u"ソ/a"},
+    {"backslash read as yen sign", "a\\b", u"a\\b"},
+    {"half-width katakana lost", "\xB1\xB2", u"ｱｲ"},
+    {"wave dash mapped to the wrong code point", "\x81\x60", u"～"},
+    {"NEC circled digit missing", "\x87\x40", u"①"},
+    {"kanji path", "\x83\x66\x81\x5B\x83\x5E\x5C\x8E\xCA\x90\x5E", u"データ\\写真"},
+};
+
+TEST(AnsiCodePage, IsJapanese) { EXPECT_EQ(platform::AnsiCodePage(), 932u); }
+
+TEST(AnsiCodePage, ConvertsBothWays) {
+    for (const auto& c : kRoundTrips) {
+        EXPECT_EQ(platform::AnsiToUtf16(c.ansi), c.wide) << c.fault;
+        bool usedDefault = true;
+        EXPECT_EQ(platform::Utf16ToAnsi(c.wide, &usedDefault), c.ansi) << c.fault;
+        EXPECT_FALSE(usedDefault) << c.fault;
+    }
+}
+
+TEST(AnsiCodePage, UnmappableCharactersBecomeTheDefaultCharacter) {
+    struct Case {
+        const char* fault;
+        std::u16string wide;
+        std::string ansi;
+    };
+    const Case cases[] = {
+        {"Hangul not defaulted", u"a\uD55Cb", "a?b"},
+        // Each half of a surrogate pair is one unit without a mapping.
+        {"emoji (surrogate pair) not defaulted", u"x\U0001F600y", "x??y"},
+        {"Devanagari not defaulted", u"\u0915", "?"},
+    };
+    for (const auto& c : cases) {
+        bool usedDefault = false;
+        EXPECT_EQ(platform::Utf16ToAnsi(c.wide, &usedDefault), c.ansi) << c.fault;
+        EXPECT_TRUE(usedDefault) << c.fault;
+    }
+}
+
+TEST(AnsiCodePage, BrokenMultiByteTextStillConverts) {
+    // A lead byte with nothing after it must not swallow or crash; what
+    // Windows makes of it is the reference.
+    const std::u16string lone = platform::AnsiToUtf16("ab\x83");
+    ASSERT_GE(lone.size(), 3u);
+    EXPECT_EQ(lone.substr(0, 2), u"ab");
+    const std::u16string badTrail = platform::AnsiToUtf16("\x83\x20z");
+    EXPECT_EQ(badTrail.back(), u'z');
+}
+
+TEST(Utf8, RoundTripsAndRepairsIllFormedInput) {
+    const std::u16string text = u"Photos/写真\U0001F600.txt";
+    EXPECT_EQ(platform::Utf8ToUtf16(platform::Utf16ToUtf8(text)), text);
+    EXPECT_EQ(platform::Utf8ToUtf16("a\xC3"), u"a\uFFFD") << "truncated sequence";
+    EXPECT_EQ(platform::Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD") << "overlong slash accepted";
+    EXPECT_EQ(platform::Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD") << "encoded surrogate accepted";
+}
+
+}  // namespace
