@@ -40,6 +40,14 @@ struct BackupInfo {
 bool ParseBackupFileName(std::u16string_view fileName, std::int64_t& backupTime, std::u16string& backupKind,
                          std::u16string& originalPath);
 
+// The same, with the conversion of the encoded path to ANSI code page bytes
+// given by the caller (the one above uses platform::Utf16ToAnsi). An empty
+// result for non-empty text is a failed conversion and raises
+// BackupNameError(kCodePageConversion).
+using AnsiEncoder = std::string (*)(std::u16string_view text);
+bool ParseBackupFileName(std::u16string_view fileName, std::int64_t& backupTime, std::u16string& backupKind,
+                         std::u16string& originalPath, AnsiEncoder toAnsi);
+
 // Base64 as backup names use it: bytes outside the alphabet are skipped, "="
 // right after an alphabet byte ends the input. Returns length + 1 zeroed
 // bytes holding the decoded ones; decodedLength tells how many.
@@ -59,3 +67,52 @@ std::u16string BackupItemName(std::u16string_view originalPath);
 // Parses and derives every field. False for a name that is not a backup
 // name (info then untouched). Throws BackupNameError.
 bool DescribeBackup(std::u16string_view fileName, BackupInfo& info);
+
+// Tokens and numbers as backup names and version texts are read.
+namespace nametext {
+
+// The next token from `position`: separators are skipped, the token is the
+// run of other characters after them, and `position` moves one past the
+// single separator that ended it (past the end when the text ended it).
+// When nothing is left the token is empty and `position` becomes npos, after
+// which every token is empty.
+inline std::u16string_view NextToken(std::u16string_view text, char16_t separator, std::size_t& position) {
+    constexpr std::size_t npos = std::u16string_view::npos;
+    if (position == npos || position > text.size()) {
+        position = npos;
+        return {};
+    }
+    std::size_t start = position;
+    while (start < text.size() && text[start] == separator) ++start;
+    if (start == text.size()) {
+        position = npos;
+        return {};
+    }
+    std::size_t end = start;
+    while (end < text.size() && text[end] != separator) ++end;
+    position = end + 1;
+    return text.substr(start, end - start);
+}
+
+// A base-10 number read the way wcstol reads one where long has 32 bits:
+// leading white space and one sign accepted, reading stops at the first
+// non-digit, no digits read as 0, and values beyond the 32-bit range are
+// clamped to it.
+inline std::int32_t ReadDecimal(std::u16string_view text) {
+    std::size_t i = 0;
+    const auto isSpace = [](char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r') || c == u'\u3000'; };
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    std::int64_t value = 0;
+    bool clamped = false;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        if (!clamped) value = value * 10 + (text[i] - u'0');
+        if (value > 2147483648LL) clamped = true;
+    }
+    if (negative) value = -value;
+    if (clamped || value > 2147483647LL) return negative ? INT32_MIN : INT32_MAX;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace nametext

@@ -1,0 +1,56 @@
+// The Windows path rules: on Windows the shell's functions, elsewhere our
+// own. One table holds both to the same results.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/path_rules.h"
+#include "platform/text.h"
+
+namespace {
+
+std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
+
+struct PathCase {
+    const char* fault;
+    std::u16string path;
+    std::u16string withoutLast;  // PathRemoveFileSpecW
+    std::u16string last;         // PathFindFileNameW
+};
+
+const PathCase kPaths[] = {
+    {"file in a folder", u"C:\\Data\\a.txt", u"C:\\Data", u"a.txt"},
+    {"trailing backslash", u"C:\\Data\\Photos\\", u"C:\\Data\\Photos", u"Photos\\"},
+    {"item at a drive root", u"C:\\a", u"C:\\", u"a"},
+    {"drive root is kept", u"C:\\", u"C:\\", u"C:\\"},
+    {"bare drive is kept", u"C:", u"C:", u"C:"},
+    {"drive-relative item", u"C:a", u"C:", u"a"},
+    {"UNC share", u"\\\\server\\share", u"\\\\server", u"share"},
+    {"below a UNC share", u"\\\\server\\share\\dir", u"\\\\server\\share", u"dir"},
+    {"UNC server alone", u"\\\\server", u"\\\\", u"server"},
+    {"rooted without drive", u"\\a", u"\\", u"a"},
+    {"root alone", u"\\", u"\\", u"\\"},
+    {"relative single element", u"name", u"", u"name"},
+    {"relative nested", u"a\\b", u"a", u"b"},
+    {"empty", u"", u"", u""},
+    {"slash is not a folder separator for removal", u"C:\\a/b", u"C:\\", u"b"},
+    {"double backslash inside", u"C:\\a\\\\b", u"C:\\a\\", u"b"},
+    {"Japanese names", u"D:\\写真\\旅行", u"D:\\写真", u"旅行"},
+};
+
+TEST(PathRules, RemoveLastPathElementFollowsTheShell) {
+    for (const auto& c : kPaths) {
+        SCOPED_TRACE(c.fault);
+        EXPECT_EQ(Utf8(platform::RemoveLastPathElement(c.path)), Utf8(c.withoutLast));
+    }
+}
+
+TEST(PathRules, LastPathElementFollowsTheShell) {
+    for (const auto& c : kPaths) {
+        SCOPED_TRACE(c.fault);
+        EXPECT_EQ(Utf8(platform::LastPathElement(c.path)), Utf8(c.last));
+    }
+}
+
+}  // namespace
