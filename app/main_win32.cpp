@@ -1,0 +1,92 @@
+// Sorvane.exe: the Windows application object, the Win32 side of its
+// start-up (common controls, sockets, message boxes, process start, the
+// single-instance lookup) and the program's entry point.
+
+#include <windows.h>
+#include <commctrl.h>
+#include <winsock2.h>
+
+#include "app/vantrel_app.h"
+#include "platform/wide.h"
+#include "ui/framework.h"
+#include "ui/vantrel_dlg.h"
+
+namespace {
+
+class Win32AppHost final : public AppHost {
+public:
+    Win32AppHost() = default;
+    Win32AppHost(const Win32AppHost&) = delete;
+    Win32AppHost& operator=(const Win32AppHost&) = delete;
+    ~Win32AppHost() override {
+        if (m_bSocketsStarted) ::WSACleanup();
+    }
+
+    bool InitializeFramework() override {
+        INITCOMMONCONTROLSEX controls{};
+        controls.dwSize = sizeof(controls);  // 8
+        controls.dwICC = ICC_WIN95_CLASSES;
+        ::InitCommonControlsEx(&controls);
+        WSADATA data;
+        m_bSocketsStarted = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        // Hosting ActiveX controls and a registry key for settings have no
+        // counterpart here: the dialog hosts none, and the tool keeps its
+        // settings in profile.ini only.
+        return m_bSocketsStarted;
+    }
+
+    int ShowMessage(const std::u16string& text, unsigned style) override {
+        return ::MessageBoxW(nullptr, W(text), W(AppTitle()), style);
+    }
+
+    std::u16string LoadText(unsigned id) override {
+        wchar_t text[512] = {};
+        const int length = ::LoadStringW(::GetModuleHandleW(nullptr), id, text, 512);
+        return length > 0 ? U16(text, static_cast<std::size_t>(length)) : std::u16string();
+    }
+
+    bool StartProcess(const std::u16string& applicationPath, const std::u16string& commandLine) override {
+        // CreateProcessW may write into the command line: give it a copy.
+        std::u16string line = commandLine;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessW(W(applicationPath), reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, FALSE,
+                              NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
+            return false;
+        // The program runs on its own; the tool never waits for it.
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+        return true;
+    }
+
+    bool ActivateWindowTitled(const std::u16string& title) override {
+        HWND existing = ::FindWindowW(nullptr, W(title));
+        if (!existing) return false;
+        ::SetForegroundWindow(existing);
+        ::ShowWindow(existing, SW_SHOW);
+        return true;
+    }
+
+    void RunMainDialog() override {
+        CVantrelDlg dialog(SystemUserPrompts());
+        m_pMainWnd = &dialog;
+        dialog.DoModal();
+        m_pMainWnd = nullptr;
+    }
+
+private:
+    CWnd* m_pMainWnd = nullptr;  // the restore dialog while it runs
+    bool m_bSocketsStarted = false;
+};
+
+CVantrelApp theApp;
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // The tool reads nothing from its command line.
+    Win32AppHost host;
+    theApp.StartApplication(host);
+    return 0;
+}

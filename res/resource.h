@@ -1,0 +1,21 @@
+#pragma once
+// Resource identifiers shared by the .rc file and the code that loads the
+// resources. Plain #defines: windres reads this file too.
+
+#define IDR_MAINFRAME 128          // application icon
+#define IDD_ABOUTBOX 100           // About box template
+#define IDD_VANTREL_DIALOG 102     // restore dialog template
+#define IDS_ABOUTBOX 101           // system-menu item text
+#define IDP_SOCKETS_INIT_FAILED 103
+
+#define IDM_ABOUTBOX 0x0010        // system-menu command of the About box
+
+#define IDC_ARCHIVE_PATH 1000
+#define IDC_SELECT 1001
+#define IDC_BACKUP_TIME 1002
+#define IDC_BACKUP_KIND 1003
+#define IDC_ORIGINAL_PATH 1004
+#define IDC_RESTORE 1005
+#define IDC_RESTORE_FOLDER 1007
+#define IDC_BACKUP_NAME 1008
+#define IDC_CLEAR 1009

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Renders the restore dialog as the user sees it and writes docs/dialog.png:
+# Sorvane.exe runs under Wine on a virtual display, with the Japanese font
+# that the Wine prefix puts in place of "MS UI Gothic".
+#   scripts/render-dialog.sh [path/to/Sorvane.exe] [output.png]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+exe=${1:-$top/build-win/app/Sorvane.exe}
+out=${2:-$top/docs/dialog.png}
+[ -f "$exe" ] || { echo "no program at $exe (build the Windows configuration first)" >&2; exit 1; }
+
+export WINEPREFIX=${SORVANE_WINEPREFIX:-/tmp/sorvane-wine}
+export HOME=${SORVANE_WINEHOME:-${WINEPREFIX}-home}
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 WINEDEBUG=-all
+"$top/scripts/prepare-wine.sh"
+
+# The program keeps profile.ini beside itself: run a copy in a scratch folder.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$exe" "$work/Sorvane.exe"
+mkdir -p "$(dirname "$out")"
+
+export SORVANE_RENDER_EXE="$work/Sorvane.exe" SORVANE_RENDER_OUT="$out"
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  set -u
+  wine "$SORVANE_RENDER_EXE" </dev/null >/dev/null 2>&1 &
+  pid=$!
+  id=""
+  for _ in $(seq 150); do
+    id=$(xdotool search --onlyvisible --name "^Sorvane" 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && break
+    sleep 0.2
+  done
+  status=1
+  if [ -n "$id" ]; then
+    sleep 1  # let the controls paint
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SORVANE_RENDER_OUT" && status=0
+  else
+    echo "the dialog did not appear" >&2
+  fi
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  exit $status
+'
+echo "wrote $out"

@@ -1,0 +1,627 @@
+// The restore dialog driven through its own controls, as a user would: a
+// scripted user answers every question and the test reads back what was
+// asked and what the controls show.
+
+#include <windows.h>
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/vantrel_app.h"
+#include "platform/wide.h"
+#include "res/resource.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/zip_writer.h"
+#include "tests/winui/scripted_user.h"
+#include "ui/framework.h"
+#include "ui/vantrel_dlg.h"
+
+namespace {
+
+using winuitest::Asked;
+using winuitest::PumpUntil;
+using winuitest::ScriptedUser;
+using winuitest::WindowText;
+
+std::string Base64(const std::string& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = (std::uint8_t(bytes[i]) << 16) | (std::uint8_t(bytes[i + 1]) << 8) | std::uint8_t(bytes[i + 2]);
+        for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
+    }
+    if (i + 1 == bytes.size()) {
+        const unsigned v = std::uint8_t(bytes[i]) << 16;
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += "==";
+    } else if (i + 2 == bytes.size()) {
+        const unsigned v = (std::uint8_t(bytes[i]) << 16) | (std::uint8_t(bytes[i + 1]) << 8);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += '=';
+    }
+    return out;
+}
+
+// A backup file name for `originalPath`, encoded as the system's ANSI code
+// page bytes (932 under the Japanese locale the tests run in).
+std::u16string BackupName(const std::u16string& originalPath, const std::u16string& stamp = u"20131008081717") {
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, W(originalPath), -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, W(originalPath), -1, ansi.data(), size, nullptr, nullptr);
+    ansi.resize(ansi.size() - 1);
+    const std::string encoded = Base64(ansi);
+    return stamp + u"_1_" + std::u16string(encoded.begin(), encoded.end()) + u".zip";
+}
+
+std::u16string DocumentsFolder() {
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, path);
+    return U16(path);
+}
+
+// A worker that the test holds between its two messages: it reports
+// "started", waits until released, notes what its job held at that moment
+// and reports the scripted result.
+struct HeldRun {
+    static inline HANDLE release = nullptr;
+    static inline std::atomic<int> resultCode{0};
+    static inline std::atomic<int> runs{0};
+    static inline std::u16string destinationAtEnd;
+    static inline std::u16string archiveAtEnd;
+
+    static unsigned Proc(void* param) {
+        auto* job = static_cast<RestoreJob*>(param);
+        ++runs;
+        job->observer->OnRestoreStarted();
+        ::WaitForSingleObject(release, 20000);
+        destinationAtEnd = job->destinationFolder;
+        archiveAtEnd = job->archivePath;
+        job->observer->OnRestoreFinished(resultCode);
+        return 0;
+    }
+};
+
+class RestoreDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HeldRun::release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HeldRun::resultCode = 0;
+        HeldRun::runs = 0;
+    }
+    void TearDown() override {
+        ::SetEvent(HeldRun::release);
+        if (dialog && dialog->IsRestoreRunning())
+            PumpUntil(hwnd(), [&] { return !dialog->IsRestoreRunning(); });
+        dialog.reset();
+        ::CloseHandle(HeldRun::release);
+    }
+
+    void Open(WorkerProc proc = &HeldRun::Proc) {
+        dialog = std::make_unique<CVantrelDlg>(user, proc);
+        ASSERT_TRUE(dialog->Create()) << "template 102 did not load";
+        user.dialog = dialog->m_hWnd;
+    }
+    HWND hwnd() const { return dialog ? dialog->m_hWnd : nullptr; }
+    HWND Item(int id) const { return ::GetDlgItem(hwnd(), id); }
+    std::u16string Text(int id) const { return WindowText(Item(id)); }
+    void Click(int id) { ::SendMessageW(Item(id), BM_CLICK, 0, 0); }
+
+    // Chooses `path` in the file-open dialog.
+    void Select(const std::u16string& path) {
+        user.files.push_back(path);
+        Click(IDC_SELECT);
+    }
+    // Select, confirm, choose `folder` and (if asked) agree to overwrite.
+    void StartRun(const std::u16string& folder) {
+        user.messageAnswers = {IDYES, IDYES};
+        user.folders.push_back(folder);
+        Click(IDC_RESTORE);
+    }
+    bool WaitForRunEnd(DWORD ms = 20000) {
+        return PumpUntil(hwnd(), [&] { return !dialog->IsRestoreRunning(); }, ms);
+    }
+
+    ScriptedUser user;
+    std::unique_ptr<CVantrelDlg> dialog;
+    testsupport::TempFolder temp;
+};
+
+// ---------------------------------------------------------------- template
+
+struct ControlRow {
+    const char* fault;
+    int id;
+    const wchar_t* kind;  // window class
+    const char16_t* text;
+    bool visible;
+    RECT units;  // x, y, width, height in dialog units
+};
+
+const ControlRow kTemplate102[] = {
+    {"hidden OK button", IDOK, L"Button", u"OK", false, {214, 183, 50, 16}},
+    {"hidden Cancel button", IDCANCEL, L"Button", u"キャンセル", false, {262, 185, 50, 16}},
+    {"archive path edit", IDC_ARCHIVE_PATH, L"Edit", u"", true, {31, 30, 195, 15}},
+    {"select button", IDC_SELECT, L"Button", u"選択...", true, {232, 29, 35, 16}},
+    {"backup time edit", IDC_BACKUP_TIME, L"Edit", u"", true, {89, 89, 128, 15}},
+    {"hidden kind edit", IDC_BACKUP_KIND, L"Edit", u"", false, {135, 189, 128, 14}},
+    {"hidden original path edit", IDC_ORIGINAL_PATH, L"Edit", u"", false, {115, 187, 183, 14}},
+    {"restore button", IDC_RESTORE, L"Button", u"復元", true, {118, 146, 82, 31}},
+    {"time label (full-width colon)", -1, L"Static", u"バックアップ時間：", true, {33, 91, 48, 12}},
+    {"hidden kind label", -1, L"Static", u"形式：", false, {66, 185, 19, 11}},
+    {"path label", -1, L"Static", u"パス：", true, {64, 120, 20, 10}},
+    {"heading", -1, L"Static", u"バックアップファイルの選択", true, {123, 15, 71, 12}},
+    {"restore folder edit", IDC_RESTORE_FOLDER, L"Edit", u"", true, {89, 120, 172, 13}},
+    {"item name edit", IDC_BACKUP_NAME, L"Edit", u"", true, {89, 60, 175, 12}},
+    {"name label", -1, L"Static", u"名前：", true, {60, 61, 31, 8}},
+    {"clear button", IDC_CLEAR, L"Button", u"クリア", true, {271, 29, 33, 16}},
+};
+
+TEST_F(RestoreDialog, LiveWindowMatchesTemplate102) {
+    Open();
+    EXPECT_EQ(WindowText(hwnd()), kRestoreDialogTitle) << "caption garbled or without its ideographic space";
+    const LONG_PTR style = ::GetWindowLongPtrW(hwnd(), GWL_STYLE);
+    const LONG_PTR wanted = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    EXPECT_EQ(style & wanted, wanted);
+    EXPECT_TRUE(::GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
+
+    RECT size{0, 0, 319, 217};  // x, y, width, height
+    ::MapDialogRect(hwnd(), &size);
+    RECT client;
+    ::GetClientRect(hwnd(), &client);
+    EXPECT_EQ(client.right, size.right);
+    EXPECT_EQ(client.bottom, size.bottom);
+
+    LOGFONTW font{};
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0)), sizeof(font), &font);
+    EXPECT_STREQ(font.lfFaceName, L"MS UI Gothic");
+
+    // Children in creation order are the tab order.
+    std::vector<HWND> children;
+    for (HWND c = ::GetWindow(hwnd(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) children.push_back(c);
+    ASSERT_EQ(children.size(), std::size(kTemplate102));
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const ControlRow& row = kTemplate102[i];
+        HWND c = children[i];
+        SCOPED_TRACE(row.fault);
+        EXPECT_EQ(static_cast<int>(static_cast<short>(::GetDlgCtrlID(c))), row.id);
+        wchar_t cls[64] = {};
+        ::GetClassNameW(c, cls, 64);
+        EXPECT_EQ(::lstrcmpiW(cls, row.kind), 0) << "class " << U16(cls).size();
+        EXPECT_EQ(WindowText(c), row.text);
+        const LONG_PTR s = ::GetWindowLongPtrW(c, GWL_STYLE);
+        EXPECT_EQ((s & WS_VISIBLE) != 0, row.visible);
+        if (row.kind == std::wstring(L"Edit")) {
+            const LONG_PTR edit = ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP;
+            EXPECT_EQ(s & edit, edit) << "edits are read-only, scrolled, tab stops";
+            // The edit turns a template's WS_BORDER into a sunken client edge.
+            EXPECT_TRUE((s & WS_BORDER) || (::GetWindowLongPtrW(c, GWL_EXSTYLE) & WS_EX_CLIENTEDGE)) << "bordered";
+        }
+        if (row.id == IDOK) EXPECT_EQ(s & 0x0F, BS_DEFPUSHBUTTON);
+        // The dialog manager converts position and size separately.
+        RECT expected = row.units;
+        ::MapDialogRect(hwnd(), &expected);
+        RECT actual;
+        ::GetWindowRect(c, &actual);
+        ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&actual), 2);
+        EXPECT_EQ(actual.left, expected.left);
+        EXPECT_EQ(actual.top, expected.top);
+        EXPECT_EQ(actual.right - actual.left, expected.right) << "width";
+        EXPECT_EQ(actual.bottom - actual.top, expected.bottom) << "height";
+    }
+}
+
+TEST_F(RestoreDialog, SystemMenuCarriesAboutItemAndIcon) {
+    Open();
+    HMENU menu = ::GetSystemMenu(hwnd(), FALSE);
+    ASSERT_NE(menu, nullptr);
+    wchar_t text[128] = {};
+    ASSERT_GT(::GetMenuStringW(menu, IDM_ABOUTBOX, text, 128, MF_BYCOMMAND), 0);
+    EXPECT_EQ(U16(text), u"バージョン情報 Sorvane(&A)...");
+    const int count = ::GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    EXPECT_EQ(::GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+    EXPECT_NE(::SendMessageW(hwnd(), WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(::SendMessageW(hwnd(), WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_EQ(::SendMessageW(hwnd(), WM_QUERYDRAGICON, 0, 0), reinterpret_cast<LRESULT>(dialog->m_hIcon));
+}
+
+// The About box runs its own modal loop; a timer of this thread finds it
+// there, reads it and closes it.
+struct AboutSeen {
+    static inline HWND owner = nullptr;
+    static inline bool found = false;
+    static inline std::u16string caption;
+    static inline std::vector<std::u16string> texts;
+    static inline bool iconShown = false;
+    static inline int ticks = 0;
+
+    static BOOL CALLBACK Find(HWND window, LPARAM) {
+        if (WindowText(window) != u"バージョン情報 Sorvane") return TRUE;
+        found = true;
+        caption = WindowText(window);
+        owner = ::GetWindow(window, GW_OWNER);
+        for (HWND c = ::GetWindow(window, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+            // The icon control's window text is the resource reference.
+            if ((::GetWindowLongPtrW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                iconShown = ::SendMessageW(c, STM_GETICON, 0, 0) != 0;
+                continue;
+            }
+            texts.push_back(WindowText(c));
+        }
+        ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+        return FALSE;
+    }
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
+        ++ticks;
+        if (!found) ::EnumThreadWindows(::GetCurrentThreadId(), &Find, 0);
+        if (found || ticks > 250) ::KillTimer(nullptr, id);
+    }
+};
+
+TEST_F(RestoreDialog, AboutBoxOpensFromSystemMenu) {
+    Open();
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, &AboutSeen::Tick);
+    ::SendMessageW(hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    ::KillTimer(nullptr, timer);
+    ASSERT_TRUE(AboutSeen::found) << "no About box appeared";
+    EXPECT_EQ(AboutSeen::owner, hwnd());
+    EXPECT_TRUE(AboutSeen::iconShown);
+    const std::vector<std::u16string> expected = {u"Sorvane Version 1.0.0.0", u"バックアップ復元ツール", u"OK"};
+    EXPECT_EQ(AboutSeen::texts, expected);
+    EXPECT_TRUE(::IsWindow(hwnd())) << "the restore dialog stays";
+}
+
+// ---------------------------------------------------------------- select
+
+TEST_F(RestoreDialog, SelectShowsWhatTheNameTells) {
+    struct Case {
+        const char* fault;
+        std::u16string originalPath;
+        std::u16string folder;
+        std::u16string name;
+    };
+    const Case cases[] = {
+        {"plain folder", u"C:\\Users\\u\\Documents\\Work", u"C:\\Users\\u\\Documents\\", u"Work"},
+        {"trailing backslash kept out of the name", u"C:\\Users\\u\\Documents\\Work\\", u"C:\\Users\\u\\Documents\\",
+         u"Work"},
+        {"Japanese path through code page 932", u"D:\\データ\\写真", u"D:\\データ\\", u"写真"},
+    };
+    Open();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        user.asked.clear();
+        const std::u16string path = u"C:\\backups\\" + BackupName(c.originalPath);
+        Select(path);
+        ASSERT_EQ(user.asked.size(), 1u);
+        EXPECT_EQ(user.asked[0].kind, Asked::kOpenFile);
+        EXPECT_EQ(user.asked[0].text, u"バックアップファイル (*.zip)|*.zip||");
+        EXPECT_EQ(user.asked[0].style, static_cast<UINT>(OFN_HIDEREADONLY));
+        EXPECT_EQ(Text(IDC_ARCHIVE_PATH), path);
+        EXPECT_EQ(Text(IDC_BACKUP_TIME), u"2013/10/08 08:17:17");
+        EXPECT_EQ(Text(IDC_BACKUP_KIND), u"1");
+        EXPECT_EQ(Text(IDC_ORIGINAL_PATH), c.originalPath);
+        EXPECT_EQ(Text(IDC_RESTORE_FOLDER), c.folder);
+        EXPECT_EQ(Text(IDC_BACKUP_NAME), c.name);
+    }
+}
+
+TEST_F(RestoreDialog, RefusedNameWarnsAndKeepsPreviousSelection) {
+    const std::u16string good = u"C:\\b\\" + BackupName(u"C:\\Data\\Photos");
+    const std::u16string refused[] = {
+        u"C:\\b\\20131008081717_1_RDpcRGF0YVxQaG90b3M=.ZIP",  // upper-case suffix
+        u"C:\\b\\2013100808171_1_RDpcRGF0YVxQaG90b3M=.zip",   // 13-digit stamp
+        u"C:\\b\\20131308081717_1_RDpcRGF0YVxQaG90b3M=.zip",  // month 13
+        u"C:\\b\\20131008081717_1_.zip",                      // no encoded path
+        u"C:\\b\\ordinary.zip",
+    };
+    Open();
+    Select(good);
+    for (const std::u16string& name : refused) {
+        SCOPED_TRACE(std::string(name.begin(), name.end()));
+        user.asked.clear();
+        Select(name);
+        const auto messages = user.Messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text,
+                  u"バックアップファイルの情報が読み取れませんでした。正しいバックアップファイルを指定してください。");
+        EXPECT_EQ(messages[0].caption, AppTitle());
+        EXPECT_EQ(messages[0].style, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+        EXPECT_EQ(messages[0].owner, hwnd());
+        EXPECT_EQ(Text(IDC_ARCHIVE_PATH), good);
+        EXPECT_EQ(Text(IDC_BACKUP_NAME), u"Photos");
+        EXPECT_EQ(Text(IDC_RESTORE_FOLDER), u"C:\\Data\\");
+    }
+    // Members match the display again: a restore asks about the good archive.
+    user.asked.clear();
+    user.messageAnswers = {IDNO};
+    Click(IDC_RESTORE);
+    ASSERT_EQ(user.Messages().size(), 1u);
+    EXPECT_EQ(user.Messages()[0].text, u"バックアップファイルを復元します。よろしいですか？");
+}
+
+TEST_F(RestoreDialog, DecoderErrorShowsGenericBoxAndDialogGoesOn) {
+    Open();
+    const std::u16string good = u"C:\\b\\" + BackupName(u"C:\\Data\\Photos");
+    Select(good);
+    user.asked.clear();
+    // A time stamp past the year 3000 can't be converted: the decoder raises.
+    Select(u"C:\\b\\" + BackupName(u"C:\\Data\\Other", u"30010101000000"));
+    const auto messages = user.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, kHandlerErrorText);
+    EXPECT_EQ(messages[0].style, kHandlerErrorStyle);
+    EXPECT_EQ(messages[0].owner, hwnd());
+    EXPECT_TRUE(::IsWindow(hwnd()));
+    EXPECT_EQ(Text(IDC_ARCHIVE_PATH), good);
+    EXPECT_EQ(Text(IDC_BACKUP_NAME), u"Photos");
+    // Still usable.
+    const std::u16string next = u"C:\\b\\" + BackupName(u"C:\\Data\\Music");
+    Select(next);
+    EXPECT_EQ(Text(IDC_ARCHIVE_PATH), next);
+    EXPECT_EQ(Text(IDC_BACKUP_NAME), u"Music");
+}
+
+TEST_F(RestoreDialog, CancelledFileDialogAndClear) {
+    Open();
+    const std::u16string good = u"C:\\b\\" + BackupName(u"C:\\Data\\Photos");
+    Select(good);
+    user.files.push_back(std::nullopt);
+    Click(IDC_SELECT);
+    EXPECT_EQ(Text(IDC_ARCHIVE_PATH), good) << "a cancelled file dialog changes nothing";
+    Click(IDC_CLEAR);
+    for (int id : {IDC_ARCHIVE_PATH, IDC_BACKUP_TIME, IDC_BACKUP_KIND, IDC_ORIGINAL_PATH, IDC_RESTORE_FOLDER,
+                   IDC_BACKUP_NAME})
+        EXPECT_EQ(Text(id), u"") << "control " << id;
+    // Cleared members too: restore now asks for an archive.
+    user.asked.clear();
+    Click(IDC_RESTORE);
+    ASSERT_EQ(user.asked.size(), 1u);
+    EXPECT_EQ(user.asked[0].text, u"バックアップファイルを指定してください。");
+}
+
+// ---------------------------------------------------------------- restore questions
+
+TEST_F(RestoreDialog, QuestionsBeforeARunStopWhereTheUserStops) {
+    const std::u16string proposal = temp.WithSeparator();  // exists
+    struct Case {
+        const char* fault;
+        bool selectFirst;
+        std::deque<int> answers;
+        std::deque<std::optional<std::u16string>> folders;
+        std::vector<std::u16string> messages;
+        std::size_t browses;
+    };
+    const Case cases[] = {
+        {"no archive: only the warning", false, {}, {}, {u"バックアップファイルを指定してください。"}, 0},
+        {"confirmation answered No", true, {IDNO}, {}, {u"バックアップファイルを復元します。よろしいですか？"}, 0},
+        {"browser cancelled", true, {IDYES}, {std::nullopt}, {u"バックアップファイルを復元します。よろしいですか？"}, 1},
+        {"chosen item is no file-system folder", true, {IDYES}, {u""},
+         {u"バックアップファイルを復元します。よろしいですか？"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Open();
+        if (c.selectFirst) Select(u"C:\\b\\" + BackupName(temp.path().u16string() + u"\\Photos"));
+        user.asked.clear();
+        user.messageAnswers = c.answers;
+        user.folders = c.folders;
+        Click(IDC_RESTORE);
+        std::vector<std::u16string> texts;
+        for (const Asked& a : user.Messages()) texts.push_back(a.text);
+        EXPECT_EQ(texts, c.messages);
+        EXPECT_EQ(user.Browses().size(), c.browses);
+        if (!user.Browses().empty()) {
+            EXPECT_EQ(user.Browses()[0].text, u"復元先フォルダの指定");
+            EXPECT_EQ(user.Browses()[0].caption, proposal) << "browser opens on the proposal";
+            EXPECT_EQ(user.Browses()[0].owner, hwnd());
+        }
+        PumpUntil(hwnd(), [] { return false; }, 50);
+        EXPECT_EQ(HeldRun::runs, 0) << "no worker may start";
+        EXPECT_FALSE(dialog->IsRestoreRunning());
+    }
+}
+
+TEST_F(RestoreDialog, OverwriteQuestionNoReopensBrowserOnProposal) {
+    testsupport::TempFolder first, second;
+    std::filesystem::create_directory(first / "Photos");  // in the way
+    Open();
+    Select(u"C:\\b\\" + BackupName(temp.path().u16string() + u"\\Photos"));
+    const std::u16string proposal = Text(IDC_RESTORE_FOLDER);
+    user.asked.clear();
+    user.messageAnswers = {IDYES, IDNO};
+    user.folders = {first.path().u16string(), second.path().u16string()};
+    Click(IDC_RESTORE);
+    std::vector<std::u16string> texts;
+    for (const Asked& a : user.Messages()) texts.push_back(a.text);
+    const std::vector<std::u16string> expected = {u"バックアップファイルを復元します。よろしいですか？",
+                                                  u"既にファイルまたはフォルダが存在します。上書きしますか?"};
+    EXPECT_EQ(texts, expected) << "a free target asks nothing more";
+    EXPECT_EQ(user.Messages()[1].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+    const auto browses = user.Browses();
+    ASSERT_EQ(browses.size(), 2u);
+    EXPECT_EQ(browses[0].caption, proposal);
+    EXPECT_EQ(browses[1].caption, proposal) << "reopens on the proposal, not on the folder turned down";
+    ASSERT_TRUE(PumpUntil(hwnd(), [] { return HeldRun::runs == 1; }));
+    ::SetEvent(HeldRun::release);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(HeldRun::destinationAtEnd, second.WithSeparator());
+    EXPECT_EQ(Text(IDC_RESTORE_FOLDER), proposal) << "the display keeps the proposal";
+}
+
+TEST_F(RestoreDialog, OverwriteAnsweredYesRunsIntoThatFolder) {
+    testsupport::TempFolder dest;
+    std::filesystem::create_directory(dest / "Photos");
+    Open();
+    Select(u"C:\\b\\" + BackupName(u"C:\\Data\\Photos"));
+    user.asked.clear();
+    user.messageAnswers = {IDYES, IDYES};
+    user.folders = {dest.path().u16string()};
+    Click(IDC_RESTORE);
+    EXPECT_EQ(user.Messages().size(), 2u);
+    ASSERT_EQ(user.Browses().size(), 1u);
+    EXPECT_EQ(user.Browses()[0].caption, DocumentsFolder()) << "a proposal that does not exist opens Documents";
+    ASSERT_TRUE(PumpUntil(hwnd(), [] { return HeldRun::runs == 1; }));
+    ::SetEvent(HeldRun::release);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(HeldRun::destinationAtEnd, dest.WithSeparator());
+}
+
+// ---------------------------------------------------------------- during and after a run
+
+TEST_F(RestoreDialog, NothingEndsTheDialogDuringARun) {
+    testsupport::TempFolder dest;
+    Open();
+    const std::u16string archive = u"C:\\b\\" + BackupName(u"C:\\Data\\Photos");
+    Select(archive);
+    StartRun(dest.path().u16string());
+    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return !::IsWindowEnabled(Item(IDC_RESTORE)); }));
+    EXPECT_EQ(Text(IDC_RESTORE), u"復元中...");
+
+    struct Attempt {
+        const char* fault;
+        std::function<void(HWND)> act;
+    };
+    const Attempt attempts[] = {
+        {"close box / Alt+F4", [](HWND d) { ::SendMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"WM_CLOSE", [](HWND d) { ::SendMessageW(d, WM_CLOSE, 0, 0); }},
+        {"Esc", [](HWND d) { ::PostMessageW(::GetDlgItem(d, IDC_ARCHIVE_PATH), WM_KEYDOWN, VK_ESCAPE, 0); }},
+        {"Enter", [](HWND d) { ::PostMessageW(::GetDlgItem(d, IDC_ARCHIVE_PATH), WM_KEYDOWN, VK_RETURN, 0); }},
+        {"IDOK", [](HWND d) { ::SendMessageW(d, WM_COMMAND, IDOK, 0); }},
+        {"IDCANCEL", [](HWND d) { ::SendMessageW(d, WM_COMMAND, IDCANCEL, 0); }},
+    };
+    for (const Attempt& a : attempts) {
+        SCOPED_TRACE(a.fault);
+        a.act(hwnd());
+        PumpUntil(hwnd(), [] { return false; }, 50);
+        ASSERT_TRUE(::IsWindow(hwnd()));
+        EXPECT_EQ(dialog->EndResult(), -1);
+    }
+
+    // Select and clear stay usable but do not reach the worker's inputs.
+    Select(u"C:\\b\\" + BackupName(u"C:\\Other\\Music"));
+    Click(IDC_CLEAR);
+    // A second click on the (disabled) restore button starts nothing.
+    ::SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(IDC_RESTORE, BN_CLICKED), 0);
+
+    user.asked.clear();
+    ::SetEvent(HeldRun::release);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(HeldRun::runs, 1);
+    EXPECT_EQ(HeldRun::destinationAtEnd, dest.WithSeparator());
+    EXPECT_EQ(HeldRun::archiveAtEnd, archive);
+    ASSERT_EQ(user.Messages().size(), 1u);
+    EXPECT_EQ(user.Messages()[0].text, u"バックアップデータの復元が完了しました。");
+
+    // After the run the same ways close it again.
+    ::PostMessageW(Item(IDC_ARCHIVE_PATH), WM_KEYDOWN, VK_ESCAPE, 0);
+    PumpUntil(hwnd(), [&] { return !::IsWindow(hwnd()); }, 2000);
+    EXPECT_EQ(dialog->EndResult(), IDCANCEL) << "Esc ends the dialog once no run lasts";
+}
+
+TEST_F(RestoreDialog, ResultBoxPerCodeAndButtonComesBackAfterIt) {
+    struct Case {
+        const char* fault;
+        int code;
+        const char16_t* text;
+        UINT style;
+    };
+    const Case cases[] = {
+        {"success", 0, u"バックアップデータの復元が完了しました。", MB_OK | MB_ICONINFORMATION},
+        {"open failed", -3, u"バックアップデータの復元に失敗しました。", MB_OK | MB_ICONEXCLAMATION},
+        {"count failed", -4, u"バックアップデータの復元に失敗しました。", MB_OK | MB_ICONEXCLAMATION},
+        {"entry failed", -5, u"バックアップデータの復元に失敗しました。", MB_OK | MB_ICONEXCLAMATION},
+        {"no archive", -6, u"バックアップデータの復元に失敗しました。", MB_OK | MB_ICONEXCLAMATION},
+        {"unknown code is no success", 1, u"バックアップデータの復元に失敗しました。", MB_OK | MB_ICONEXCLAMATION},
+    };
+    testsupport::TempFolder dest;
+    Open();
+    Select(u"C:\\b\\" + BackupName(u"C:\\Data\\Photos"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        HeldRun::resultCode = c.code;
+        ::ResetEvent(HeldRun::release);
+        StartRun(dest.path().u16string());
+        ASSERT_TRUE(PumpUntil(hwnd(), [&] { return dialog->IsRestoreRunning() && !::IsWindowEnabled(Item(IDC_RESTORE)); }));
+        user.asked.clear();
+        ::SetEvent(HeldRun::release);
+        ASSERT_TRUE(WaitForRunEnd());
+        const auto messages = user.Messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, c.text);
+        EXPECT_EQ(messages[0].style, c.style);
+        EXPECT_EQ(messages[0].owner, hwnd());
+        EXPECT_FALSE(messages[0].restoreEnabled) << "button stays disabled while the box is up";
+        EXPECT_EQ(messages[0].restoreText, u"復元中...");
+        EXPECT_TRUE(::IsWindowEnabled(Item(IDC_RESTORE)));
+        EXPECT_EQ(Text(IDC_RESTORE), u"復元");
+        EXPECT_EQ(Text(IDC_RESTORE_FOLDER), u"C:\\Data\\");
+    }
+}
+
+TEST_F(RestoreDialog, StrayResultMessageShowsNothing) {
+    Open();
+    ::SendMessageW(hwnd(), WM_RESTORE_STARTED, 0, 0);
+    ::SendMessageW(hwnd(), WM_RESTORE_FINISHED, 0, 0);
+    EXPECT_TRUE(user.Messages().empty()) << "no run was started, so nothing may be reported";
+    EXPECT_TRUE(::IsWindowEnabled(Item(IDC_RESTORE)));
+    EXPECT_EQ(Text(IDC_RESTORE), u"復元");
+}
+
+// ---------------------------------------------------------------- a real restore
+
+TEST_F(RestoreDialog, RealRestoreOfSmallArchive) {
+    testzip::ZipBuilder zip;
+    zip.AddFolder("Photos/");
+    zip.Add("Photos/a.txt", "first file");
+    zip.Add("Photos/sub/b.txt", std::string(5000, 'b'), 8);
+    const std::u16string name = BackupName(u"C:\\Data\\Photos");
+    ASSERT_TRUE(testsupport::WriteFileBytes(temp.path() / std::filesystem::path(name), zip.Build()));
+    testsupport::TempFolder dest;
+
+    Open(&RestoreThreadProc);
+    Select(temp.path().u16string() + u"\\" + name);
+    user.asked.clear();
+    StartRun(dest.path().u16string());
+    ASSERT_TRUE(WaitForRunEnd()) << "the worker did not finish in time";
+    const auto messages = user.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, u"バックアップデータの復元が完了しました。");
+    EXPECT_EQ(messages[1].style, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    EXPECT_FALSE(messages[1].restoreEnabled);
+    EXPECT_EQ(messages[1].restoreText, u"復元中...");
+    EXPECT_EQ(testsupport::ReadFileBytes(dest / "Photos/a.txt"), testzip::ToBytes("first file"));
+    EXPECT_EQ(testsupport::ReadFileBytes(dest / "Photos/sub/b.txt"), testzip::ToBytes(std::string(5000, 'b')));
+    EXPECT_TRUE(::IsWindowEnabled(Item(IDC_RESTORE)));
+    EXPECT_EQ(Text(IDC_RESTORE), u"復元");
+}
+
+TEST_F(RestoreDialog, RealRestoreOfDamagedArchiveReportsFailure) {
+    const std::u16string name = BackupName(u"C:\\Data\\Photos");
+    ASSERT_TRUE(testsupport::WriteFileBytes(temp.path() / std::filesystem::path(name), testzip::ToBytes("not a zip")));
+    testsupport::TempFolder dest;
+    Open(&RestoreThreadProc);
+    Select(temp.path().u16string() + u"\\" + name);
+    user.asked.clear();
+    StartRun(dest.path().u16string());
+    ASSERT_TRUE(WaitForRunEnd());
+    const auto messages = user.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, u"バックアップデータの復元に失敗しました。");
+    EXPECT_EQ(messages[1].style, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+}
+
+}  // namespace

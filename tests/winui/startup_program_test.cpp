@@ -1,0 +1,279 @@
+// Sorvane.exe started the way a user starts it, in a folder of its own with
+// stand-ins for the update program ("Pellmoor.exe") and the set-up program
+// ("tindrel_set_up.exe") that note when they run. The test answers the real
+// message boxes and closes the real dialog, found by their windows.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/vantrel_app.h"
+#include "product_version.h"
+#include "platform/wide.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Build paths are Linux paths; Wine shows the root file system as Z:.
+fs::path FromBuild(const char* unixPath) {
+    std::string p = std::string("Z:") + unixPath;
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return fs::path(p);
+}
+
+std::u16string Text(HWND window) {
+    wchar_t text[1024] = {};
+    const int length = ::GetWindowTextW(window, text, 1024);
+    return U16(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+std::u16string ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    return U16(name);
+}
+
+// The top-level windows of one process.
+std::vector<HWND> WindowsOf(DWORD pid) {
+    struct Search {
+        DWORD pid;
+        std::vector<HWND> found;
+    } search{pid, {}};
+    ::EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(w, &owner);
+            if (owner == s->pid && ::IsWindowVisible(w)) s->found.push_back(w);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = 20000) {
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    while (!done()) {
+        if (::GetTickCount64() >= deadline) return false;
+        ::Sleep(50);
+    }
+    return true;
+}
+
+class Program {
+public:
+    Program(const fs::path& exe) {
+        std::wstring line = L"\"" + exe.wstring() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        started_ = ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                    exe.parent_path().c_str(), &startup, &info_) != FALSE;
+    }
+    ~Program() {
+        if (!started_) return;
+        if (::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info_.hProcess, 9);
+        ::CloseHandle(info_.hThread);
+        ::CloseHandle(info_.hProcess);
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool started() const { return started_; }
+    DWORD pid() const { return info_.dwProcessId; }
+    bool Ended(DWORD milliseconds = 20000) const {
+        return ::WaitForSingleObject(info_.hProcess, milliseconds) == WAIT_OBJECT_0;
+    }
+    // A visible top-level window of this process with the given title and
+    // class (any class when empty).
+    HWND FindWindowTitled(const std::u16string& title, const std::u16string& cls = u"") const {
+        for (HWND w : WindowsOf(pid()))
+            if (Text(w) == title && (cls.empty() || ClassOf(w) == cls)) return w;
+        return nullptr;
+    }
+    HWND WaitForWindow(const std::u16string& title, const std::u16string& cls = u"") const {
+        HWND found = nullptr;
+        WaitFor([&] { return (found = FindWindowTitled(title, cls)) != nullptr || Ended(0); });
+        return found;
+    }
+
+private:
+    bool started_ = false;
+    PROCESS_INFORMATION info_{};
+};
+
+class ProgramStart : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A folder name with a space: started without quotes, the update
+        // program's path would make Windows try "...\my.exe" first.
+        folder = temp / "my tools";
+        fs::create_directory(folder);
+        fs::copy_file(FromBuild(SORVANE_PROGRAM), folder / "Sorvane.exe");
+        fs::copy_file(FromBuild(SORVANE_STUB), folder / "Pellmoor.exe");
+        fs::copy_file(FromBuild(SORVANE_STUB), temp / "my.exe");
+    }
+
+    void PlaceSetupProgram(const char* downloadedVersion) {
+        fs::copy_file(FromBuild(SORVANE_STUB), folder / "tindrel_set_up.exe");
+        const std::wstring profile = (folder / "profile.ini").wstring();
+        ::WritePrivateProfileStringW(L"Update", L"UpdateSiteURL", L"http://example.invalid/latestversion.ini",
+                                     profile.c_str());
+        ::WritePrivateProfileStringW(L"Update", L"CurrentVersion", L"1.0.0.0", profile.c_str());
+        ::WritePrivateProfileStringW(L"Update", L"PassedVersion", L"0.0.0.0", profile.c_str());
+        const std::wstring version(downloadedVersion, downloadedVersion + std::strlen(downloadedVersion));
+        ::WritePrivateProfileStringW(L"Update", L"DownloadedVersion", version.c_str(), profile.c_str());
+    }
+
+    // Lines a stand-in wrote, one per run.
+    std::vector<std::string> RunsOf(const fs::path& program) const {
+        std::vector<std::string> lines;
+        std::ifstream in(fs::path(program.wstring() + L".log"));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    std::string Quoted(const fs::path& program) const {
+        const std::u16string p = program.u16string();
+        std::string utf8;
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, W(p), -1, nullptr, 0, nullptr, nullptr);
+        utf8.resize(static_cast<std::size_t>(size));
+        ::WideCharToMultiByte(CP_UTF8, 0, W(p), -1, utf8.data(), size, nullptr, nullptr);
+        utf8.resize(utf8.size() - 1);
+        return "\"" + utf8 + "\"";
+    }
+    std::wstring ProfileValue(const wchar_t* key) const {
+        wchar_t value[64] = {};
+        ::GetPrivateProfileStringW(L"Update", key, L"(absent)", value, 64, (folder / "profile.ini").c_str());
+        return value;
+    }
+    void ExpectDecoyNeverRan() const {
+        EXPECT_FALSE(fs::exists(temp / "my.exe.log")) << "an unquoted command line started the wrong program";
+    }
+    static std::vector<std::u16string> ChildTexts(HWND window) {
+        std::vector<std::u16string> texts;
+        for (HWND c = ::GetWindow(window, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) texts.push_back(Text(c));
+        return texts;
+    }
+
+    testsupport::TempFolder temp;
+    fs::path folder;
+};
+
+TEST_F(ProgramStart, FirstStartCreatesProfileStartsUpdateProgramShowsDialog) {
+    Program sorvane(folder / "Sorvane.exe");
+    ASSERT_TRUE(sorvane.started());
+    HWND dialog = sorvane.WaitForWindow(kRestoreDialogTitle);
+    ASSERT_NE(dialog, nullptr) << "no restore dialog appeared";
+    ASSERT_TRUE(WaitFor([&] { return RunsOf(folder / "Pellmoor.exe").size() == 1; }));
+    EXPECT_EQ(RunsOf(folder / "Pellmoor.exe")[0], Quoted(folder / "Pellmoor.exe"));
+    EXPECT_EQ(ProfileValue(L"CurrentVersion"), L"1.0.0.0");
+    EXPECT_EQ(ProfileValue(L"PassedVersion"), L"0.0.0.0");
+    EXPECT_EQ(ProfileValue(L"DownloadedVersion"), L"0.0.0.0");
+    ExpectDecoyNeverRan();
+
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(sorvane.Ended()) << "closing the dialog ends the program";
+}
+
+TEST_F(ProgramStart, PendingUpdateAnsweredYesStartsOnlySetupProgram) {
+    PlaceSetupProgram("1.0.1.0");
+    Program sorvane(folder / "Sorvane.exe");
+    ASSERT_TRUE(sorvane.started());
+    HWND box = sorvane.WaitForWindow(u"Sorvane", u"#32770");
+    ASSERT_NE(box, nullptr) << "no update question";
+    const auto texts = ChildTexts(box);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), kUpdateQuestion), texts.end());
+    ::PostMessageW(box, WM_COMMAND, IDYES, 0);
+    ASSERT_TRUE(sorvane.Ended()) << "the tool ends after handing over";
+    ASSERT_TRUE(WaitFor([&] { return RunsOf(folder / "tindrel_set_up.exe").size() == 1; }));
+    EXPECT_EQ(RunsOf(folder / "tindrel_set_up.exe")[0], Quoted(folder / "tindrel_set_up.exe"));
+    ::Sleep(300);
+    EXPECT_TRUE(RunsOf(folder / "Pellmoor.exe").empty()) << "the update program must not start";
+    ExpectDecoyNeverRan();
+}
+
+TEST_F(ProgramStart, PendingUpdateAnsweredNoStartsUpdateProgramAndDialog) {
+    PlaceSetupProgram("1.0.1.0");
+    Program sorvane(folder / "Sorvane.exe");
+    ASSERT_TRUE(sorvane.started());
+    HWND box = sorvane.WaitForWindow(u"Sorvane", u"#32770");
+    ASSERT_NE(box, nullptr) << "no update question";
+    ::PostMessageW(box, WM_COMMAND, IDNO, 0);
+    HWND dialog = sorvane.WaitForWindow(kRestoreDialogTitle);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return RunsOf(folder / "Pellmoor.exe").size() == 1; }));
+    EXPECT_TRUE(RunsOf(folder / "tindrel_set_up.exe").empty());
+    EXPECT_TRUE(fs::exists(folder / "tindrel_set_up.exe")) << "the pending set-up program stays for next time";
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(sorvane.Ended());
+}
+
+TEST_F(ProgramStart, SecondInstanceStartsUpdateProgramAndBringsFirstForward) {
+    Program first(folder / "Sorvane.exe");
+    ASSERT_TRUE(first.started());
+    HWND dialog = first.WaitForWindow(kRestoreDialogTitle);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return RunsOf(folder / "Pellmoor.exe").size() == 1; }));
+
+    Program second(folder / "Sorvane.exe");
+    ASSERT_TRUE(second.started());
+    bool secondShowedDialog = false;
+    const bool ended = WaitFor([&] {
+        secondShowedDialog = secondShowedDialog || second.FindWindowTitled(kRestoreDialogTitle) != nullptr;
+        return second.Ended(0);
+    });
+    ASSERT_TRUE(ended) << "the second instance must end by itself";
+    EXPECT_FALSE(secondShowedDialog);
+    ASSERT_TRUE(WaitFor([&] { return RunsOf(folder / "Pellmoor.exe").size() == 2; }))
+        << "the second instance starts the update program too";
+    EXPECT_TRUE(::IsWindow(dialog));
+    EXPECT_TRUE(::IsWindowVisible(dialog));
+    EXPECT_EQ(::GetForegroundWindow(), dialog);
+
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(first.Ended());
+}
+
+TEST(ProgramFile, CarriesManifestVersionBlockAndIcon) {
+    const fs::path exe = FromBuild(SORVANE_PROGRAM);
+    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr);
+    HRSRC manifest = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    ASSERT_NE(manifest, nullptr) << "no manifest";
+    const char* text = static_cast<const char*>(::LockResource(::LoadResource(module, manifest)));
+    const std::string xml(text, ::SizeofResource(module, manifest));
+    EXPECT_NE(xml.find("level=\"requireAdministrator\""), std::string::npos);
+    EXPECT_NE(xml.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+    EXPECT_NE(::FindResourceW(module, MAKEINTRESOURCEW(128), MAKEINTRESOURCEW(14)), nullptr) << "no icon 128";
+    ::FreeLibrary(module);
+
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<unsigned char> block(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
+    wchar_t* version = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\StringFileInfo\\041103a4\\ProductVersion",
+                                 reinterpret_cast<void**>(&version), &length));
+    EXPECT_EQ(std::wstring(version), SORVANE_VERSION_WTEXT);
+    WORD* translations = nullptr;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
+                                 &length));
+    ASSERT_EQ(length, 4u) << "one language block only";
+    EXPECT_EQ(translations[0], 0x411);
+    EXPECT_EQ(translations[1], 932);
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+// The system's own dialogs behind UserPrompts, answered by a timer of the
+// test thread while they run their modal loops: the message box's caption
+// and text, the file-open dialog's filter list, and the folder browser
+// opening on (and returning) the start folder.
+
+#include <windows.h>
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/wide.h"
+#include "tests/support/temp_folder.h"
+#include "tests/winui/scripted_user.h"
+#include "ui/user_prompts.h"
+
+namespace {
+
+using winuitest::WindowText;
+
+// Calls `act` with each new top-level dialog window of this thread until it
+// returns true, for at most ~10 s.
+struct DialogAnswerer {
+    static inline std::function<bool(HWND)> act;
+    static inline bool done = false;
+    static inline int ticks = 0;
+
+    static BOOL CALLBACK Visit(HWND window, LPARAM) {
+        wchar_t cls[16] = {};
+        ::GetClassNameW(window, cls, 16);
+        if (std::wstring(cls) == L"#32770" && ::IsWindowVisible(window) && act(window)) {
+            done = true;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
+        ++ticks;
+        if (!done) ::EnumThreadWindows(::GetCurrentThreadId(), &Visit, 0);
+        if (done || ticks > 500) ::KillTimer(nullptr, id);
+    }
+    static UINT_PTR Start(std::function<bool(HWND)> f) {
+        act = std::move(f);
+        done = false;
+        ticks = 0;
+        return ::SetTimer(nullptr, 0, 20, &Tick);
+    }
+};
+
+std::vector<std::u16string> ChildTexts(HWND window) {
+    std::vector<std::u16string> texts;
+    for (HWND c = ::GetWindow(window, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) texts.push_back(WindowText(c));
+    return texts;
+}
+
+TEST(SystemPrompts, MessageBoxShowsCaptionTextAndAnswer) {
+    std::u16string caption;
+    std::vector<std::u16string> texts;
+    DialogAnswerer::Start([&](HWND box) {
+        caption = WindowText(box);
+        texts = ChildTexts(box);
+        ::PostMessageW(box, WM_COMMAND, IDNO, 0);
+        return true;
+    });
+    const int answer = SystemUserPrompts().ShowMessage(nullptr, u"上書きしますか?", u"Sorvane", MB_YESNO | MB_ICONQUESTION);
+    ASSERT_TRUE(DialogAnswerer::done) << "no message box appeared";
+    EXPECT_EQ(answer, IDNO);
+    EXPECT_EQ(caption, u"Sorvane");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), u"上書きしますか?"), texts.end());
+}
+
+TEST(SystemPrompts, FileDialogListsTheZipFilterAndReturnsTheChosenPath) {
+    testsupport::TempFolder temp;
+    const std::u16string file = temp.U16("20131008081717_1_RDpc.zip");
+    ASSERT_TRUE(testsupport::WriteFileBytes(temp / "20131008081717_1_RDpc.zip", {'P', 'K'}));
+    std::vector<std::u16string> filters;
+    DialogAnswerer::Start([&](HWND dialog) {
+        HWND types = ::GetDlgItem(dialog, cmb1);
+        if (!types) return false;
+        const int count = static_cast<int>(::SendMessageW(types, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t text[256] = {};
+            ::SendMessageW(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            filters.push_back(U16(text));
+        }
+        // Type the full path into the file-name box and confirm.
+        HWND name = ::GetDlgItem(dialog, cmb13);
+        if (!name) name = ::GetDlgItem(dialog, edt1);
+        ::SetWindowTextW(name, W(file));
+        ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    });
+    std::u16string chosen;
+    const bool confirmed = SystemUserPrompts().OpenFile(nullptr, u"バックアップファイル (*.zip)|*.zip||", OFN_HIDEREADONLY, chosen);
+    ASSERT_TRUE(DialogAnswerer::done) << "no file dialog appeared";
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(::lstrcmpiW(W(chosen), W(file)), 0);
+    EXPECT_EQ(filters, std::vector<std::u16string>{u"バックアップファイル (*.zip)"});
+}
+
+TEST(SystemPrompts, FolderBrowserOpensOnStartFolderAndReturnsIt) {
+    testsupport::TempFolder temp;
+    std::filesystem::create_directory(temp / "復元先");
+    const std::u16string start = temp.U16("復元先");
+    std::u16string title;
+    DialogAnswerer::Start([&](HWND browser) {
+        const auto texts = ChildTexts(browser);
+        if (std::find(texts.begin(), texts.end(), u"復元先フォルダの指定") == texts.end()) return false;
+        title = u"復元先フォルダの指定";
+        // OK takes the selection the callback made.
+        ::PostMessageW(browser, WM_COMMAND, IDOK, 0);
+        return true;
+    });
+    std::u16string chosen;
+    const bool ok = SystemUserPrompts().BrowseForFolder(nullptr, u"復元先フォルダの指定", start, chosen);
+    ASSERT_TRUE(DialogAnswerer::done) << "no folder browser with our title appeared";
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(::lstrcmpiW(W(chosen), W(start)), 0) << "the browser did not open on the start folder";
+}
+
+TEST(SystemPrompts, FolderBrowserCancelledChoosesNothing) {
+    testsupport::TempFolder temp;
+    DialogAnswerer::Start([&](HWND browser) {
+        ::PostMessageW(browser, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    });
+    std::u16string chosen = u"unchanged";
+    EXPECT_FALSE(SystemUserPrompts().BrowseForFolder(nullptr, u"復元先フォルダの指定", temp.path().u16string(), chosen));
+    EXPECT_TRUE(DialogAnswerer::done);
+    EXPECT_EQ(chosen, u"unchanged");
+}
+
+}  // namespace

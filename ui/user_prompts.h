@@ -1,0 +1,37 @@
+#pragma once
+// Everything the dialogs ask the user goes through this interface: message
+// boxes, the file-open dialog and the folder browser. The program uses the
+// system's own dialogs (SystemUserPrompts); a test answers in the user's
+// place and records what was asked.
+
+#include <windows.h>
+
+#include <string>
+
+class UserPrompts {
+public:
+    virtual ~UserPrompts() = default;
+
+    // A message box owned by `owner`. Returns the button chosen (IDOK,
+    // IDYES, IDNO...); 0 when the box could not be shown.
+    virtual int ShowMessage(HWND owner, const std::u16string& text, const std::u16string& caption,
+                            UINT style) = 0;
+
+    // The file-open dialog. `filter` pairs labels and patterns in the form
+    // "label|pattern|...|" ended by an extra '|'. True, with the chosen full
+    // path, when the user confirmed a file.
+    virtual bool OpenFile(HWND owner, const std::u16string& filter, DWORD flags, std::u16string& path) = 0;
+
+    // The folder browser, opening with `startFolder` selected. True when the
+    // user chose an item; `path` is its file-system path, empty when the
+    // item is not a file-system folder.
+    virtual bool BrowseForFolder(HWND owner, const std::u16string& title, const std::u16string& startFolder,
+                                 std::u16string& path) = 0;
+};
+
+// The real dialogs of the system.
+UserPrompts& SystemUserPrompts();
+
+// The folder browser's callback: selects the start folder (the text in
+// `data`) when the browser has opened; 0 for every notification.
+int CALLBACK BrowseCallbackProc(HWND hwnd, UINT message, LPARAM param, LPARAM data);
