@@ -1,0 +1,242 @@
+#pragma once
+// The inside of the archive reader: the buffered file source, the catalogue
+// with its cursor over the central directory, and the entry data stream.
+// Only zip/ and its tests include this header; everyone else uses
+// zip/archive.h.
+//
+// Positions are 64-bit throughout, so every offset a 32-bit archive can name
+// is reachable even when the archive sits behind gigabytes of other data.
+
+#include <zlib.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/file.h"
+#include "zip/archive.h"
+
+// The open archive file. Reads go through a buffer of our own: the
+// structures are read one field at a time, and a system call per byte would
+// make a large directory slow to walk.
+struct ArchiveSource {
+    ArchiveSource() = default;
+    ArchiveSource(const ArchiveSource&) = delete;
+    ArchiveSource& operator=(const ArchiveSource&) = delete;
+
+    bool seekable = false;       // a regular disk file; other sources can't seek
+    platform::File handle;       // opened for reading, others may read too
+    bool readFailed = false;     // set by any failed read, never cleared
+    std::uint64_t startOffset = 0;  // file position at open; folded into leadingBytes
+
+    // Buffer state. `position` is where the next read starts (a file
+    // position); the buffer holds the file bytes from `bufferStart` on.
+    std::vector<std::uint8_t> buffer;
+    std::uint64_t bufferStart = 0;
+    std::size_t bufferLength = 0;
+    std::uint64_t position = 0;
+    std::uint64_t osReads = 0;   // read calls that reached the OS (for tests)
+};
+
+// Fixed fields of one central file header, each widened to 32 bits.
+struct EntryHeader {
+    std::uint32_t versionMadeBy = 0;
+    std::uint32_t versionNeeded = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t method = 0;
+    std::uint32_t dosDateTime = 0;
+    std::uint32_t crc32 = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t uncompressedSize = 0;
+    std::uint32_t nameLength = 0;
+    std::uint32_t extraLength = 0;
+    std::uint32_t commentLength = 0;
+    std::uint32_t diskNumberStart = 0;
+    std::uint32_t internalAttributes = 0;
+    std::uint32_t externalAttributes = 0;
+};
+
+inline constexpr std::uint32_t kFlagEncrypted = 0x0001;
+inline constexpr std::uint32_t kFlagDataDescriptor = 0x0008;
+inline constexpr std::uint32_t kFlagUtf8Name = 0x0800;
+
+// An entry record with its name as stored (8-bit text, whole, up to its
+// first zero byte).
+struct ArchiveEntryA {
+    std::int32_t index = 0;
+    std::string name;
+    bool utf8Name = false;  // flag bit 11: the name is UTF-8, not the ANSI code page
+    std::uint32_t attributes = 0;
+    std::uint64_t accessTime = 0;
+    std::uint64_t creationTime = 0;
+    std::uint64_t writeTime = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t uncompressedSize = 0;
+};
+
+// What a stream learnt about its entry beside the bytes it delivered. The
+// three stream operations keep their results; extraction reads these to
+// refuse data that is not the entry's content.
+struct EntryStreamFacts {
+    bool shortData = false;    // the data ended before the declared size came out
+    bool corruptData = false;  // inflate reported an error (or could not start)
+    bool encrypted = false;    // flag bit 0: the bytes are ciphertext
+    bool complete = false;     // every declared byte has been delivered
+    bool crcMatches = false;   // complete, and the CRC-32 equals the recorded one
+};
+
+// The uncompressed bytes of one entry.
+struct EntryStream {
+    EntryStream() = default;
+    EntryStream(const EntryStream&) = delete;
+    EntryStream& operator=(const EntryStream&) = delete;
+    ~EntryStream();
+
+    std::vector<std::uint8_t> inputBuffer;  // kStreamChunk bytes of entry data
+    z_stream inflater{};
+    std::uint64_t dataPos = 0;          // archive offset of the next data byte to read
+    bool inflaterReady = false;
+    std::uint64_t localExtraOffset = 0;
+    std::uint32_t localExtraLength = 0;
+    std::uint32_t localExtraPos = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t expectedCrc = 0;
+    std::uint32_t compressedLeft = 0;
+    std::uint32_t uncompressedLeft = 0;
+    ArchiveSource* source = nullptr;    // the catalogue's; not owned
+    std::uint32_t method = 0;
+    std::uint64_t leadingBytes = 0;
+
+    bool finished = false;  // inflate reported its end or an error: reads give 0
+    EntryStreamFacts facts;
+};
+
+inline constexpr std::uint32_t kStreamChunk = 16384;
+
+// One central header as found by walking the directory once.
+struct IndexedEntry {
+    std::uint64_t headerPos = 0;
+    EntryHeader header;
+    std::uint64_t localOffset = 0;
+    std::string name;       // whole, as stored (nameLength bytes)
+    bool nameRead = false;  // false when the name bytes could not be read
+};
+
+struct ArchiveCatalog {
+    ArchiveCatalog() = default;
+    ArchiveCatalog(const ArchiveCatalog&) = delete;
+    ArchiveCatalog& operator=(const ArchiveCatalog&) = delete;
+    ~ArchiveCatalog();
+
+    std::unique_ptr<ArchiveSource> source;
+    std::uint32_t entryCount = 0;
+    std::uint32_t archiveCommentLength = 0;
+    std::uint64_t leadingBytes = 0;
+    std::int32_t currentIndex = 0;
+    std::uint64_t currentHeaderPos = 0;
+    bool currentValid = false;
+    std::uint64_t endRecordPos = 0;
+    std::uint32_t directorySize = 0;
+    std::uint32_t directoryOffset = 0;
+    EntryHeader currentHeader;
+    std::uint64_t currentLocalOffset = 0;
+    std::unique_ptr<EntryStream> openStream;
+
+    // The directory as one walk from entry 0 finds it: the headers that
+    // read correctly, in order, and how the walk ends. Cursor moves and
+    // name searches answer from here instead of reading the file again; the
+    // results are those of reading header by header.
+    std::vector<IndexedEntry> index;
+    ArchiveResult walkEndStatus = CATALOG_OK;  // status of the header after the last good one
+    std::uint64_t walkEndPos = 0;              // its position
+    // First entry (directory order) per ASCII-upper-cased name, one table
+    // for names in the ANSI code page, one for UTF-8-flagged names.
+    std::unordered_map<std::string, std::int32_t> ansiNames;
+    std::unordered_map<std::string, std::int32_t> utf8Names;
+};
+
+struct ArchiveReader {
+    ArchiveReader() = default;
+    ArchiveReader(const ArchiveReader&) = delete;
+    ArchiveReader& operator=(const ArchiveReader&) = delete;
+    ~ArchiveReader();
+
+    std::unique_ptr<ArchiveCatalog> catalog;
+    std::int32_t openEntryIndex = -1;
+    ArchiveEntryA cachedEntry;
+    std::int32_t cachedIndex = -1;
+    std::u16string baseFolder;  // current folder at open, separator appended
+};
+
+// --- Source ---------------------------------------------------------------
+
+// Opens the file for reading with read sharing. ARCHIVE_NO_FILE and no
+// source when it can't be opened.
+std::unique_ptr<ArchiveSource> OpenArchiveSource(const std::u16string& path, ArchiveResult& result);
+// Reads itemSize * count bytes at the current position; gives the number of
+// whole items that arrived. A failed read sets readFailed.
+std::size_t ReadSourceBytes(ArchiveSource& source, void* buffer, std::size_t itemSize, std::size_t count);
+// 0 with `received` true when the byte arrived; 0 with `received` false at
+// end of file; -1 once a read has failed.
+int ReadSourceByte(ArchiveSource& source, std::uint8_t& byte, bool& received);
+// Little-endian values. -1 and value 0 when a byte fails to arrive, at the
+// end of the file as well as on a failed read: a field cut short by the end
+// of the file is not a field.
+int ReadSourceUInt16(ArchiveSource& source, std::uint32_t& value);
+int ReadSourceUInt32(ArchiveSource& source, std::uint32_t& value);
+// Positions at startOffset + position; fails (-1) for a source that can't
+// seek.
+int SeekSource(ArchiveSource& source, std::uint64_t position);
+
+// --- Catalogue ------------------------------------------------------------
+
+// The end record's position relative to the source's start offset; false
+// when none is found. (An end record at offset 0, the empty archive, is
+// found like any other.)
+bool FindEndRecord(ArchiveSource& source, std::uint64_t& position);
+// Takes the source; sets lastOpenResult. On failure the file is closed and
+// no catalogue is given.
+std::unique_ptr<ArchiveCatalog> BuildCatalog(std::unique_ptr<ArchiveSource> source);
+// Reads the central header at the cursor position from the file.
+ArchiveResult ReadEntryHeader(ArchiveCatalog* catalog, EntryHeader* header, std::uint64_t* localOffset,
+                              std::string* name);
+ArchiveResult GoToFirstEntry(ArchiveCatalog* catalog);
+ArchiveResult GoToNextEntry(ArchiveCatalog* catalog);
+
+struct LocalHeaderInfo {
+    std::uint32_t nameAndExtraLength = 0;
+    std::uint64_t extraOffset = 0;  // archive offset of the local extra field
+    std::uint32_t extraLength = 0;
+};
+ArchiveResult CheckLocalHeader(ArchiveCatalog* catalog, LocalHeaderInfo& info);
+// Puts the cursor on the first entry whose name equals `name` with ASCII case
+// ignored. Names of 256 UTF-16 units or more: CATALOG_BAD_PARAMETER. Not
+// found: CATALOG_END_OF_LIST with the cursor as it was.
+ArchiveResult LocateEntryByName(ArchiveCatalog* catalog, std::u16string_view name);
+// Entry i (or -1 for the archive-wide record), through the reader's cache.
+ArchiveResult GetEntry(ArchiveReader* reader, std::int32_t i, ArchiveEntryA& record);
+// Moves the cursor as GetEntry does; false when entry i can't be reached.
+bool MoveCursorTo(ArchiveCatalog* catalog, std::int32_t i);
+
+// The attribute and time rules, exposed for tests.
+std::uint32_t AttributesFromExternal(std::uint32_t externalAttributes);
+void TimesFromHeader(std::uint32_t dosDateTime, const std::uint8_t* extra, std::size_t extraLength,
+                     std::uint64_t& accessTime, std::uint64_t& creationTime, std::uint64_t& writeTime);
+
+// --- Stream ---------------------------------------------------------------
+
+ArchiveResult OpenEntryStream(ArchiveCatalog* catalog);
+// Bytes placed in buffer (at most n), 0 at the end, or a negative status.
+std::int32_t ReadEntryStream(ArchiveCatalog* catalog, void* buffer, std::uint32_t n);
+ArchiveResult CloseEntryStream(ArchiveCatalog* catalog);
+// What the open stream learnt so far; all false without one.
+EntryStreamFacts GetEntryStreamFacts(const ArchiveCatalog* catalog);
+
+// Closes the stream held open for openEntryIndex, if any.
+void CloseHeldStream(ArchiveReader* reader);

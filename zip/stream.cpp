@@ -1,0 +1,158 @@
+// The data of one entry: read from the archive in chunks, copied or inflated
+// into the caller's buffer, with a running CRC-32. Beside the bytes, the
+// stream keeps what it learnt about them (cut short, corrupt, encrypted) so
+// that extraction can refuse data that is not the entry's content, while the
+// three operations keep their own results.
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "zip/reader.h"
+
+EntryStream::~EntryStream() {
+    if (inflaterReady) inflateEnd(&inflater);
+}
+
+ArchiveCatalog::~ArchiveCatalog() {
+    // The stream refers to the source; it goes first.
+    openStream.reset();
+}
+
+ArchiveResult OpenEntryStream(ArchiveCatalog* catalog) {
+    if (!catalog || !catalog->currentValid) return CATALOG_BAD_PARAMETER;
+    if (catalog->openStream) CloseEntryStream(catalog);
+
+    LocalHeaderInfo local;
+    if (CheckLocalHeader(catalog, local) != CATALOG_OK) return CATALOG_BAD_ARCHIVE;
+
+    auto stream = std::make_unique<EntryStream>();
+    stream->inputBuffer.resize(kStreamChunk);
+    const EntryHeader& h = catalog->currentHeader;
+    stream->localExtraOffset = local.extraOffset;
+    stream->localExtraLength = local.extraLength;
+    stream->localExtraPos = 0;
+    stream->expectedCrc = h.crc32;
+    stream->crc = 0;
+    stream->method = h.method;
+    stream->source = catalog->source.get();
+    stream->leadingBytes = catalog->leadingBytes;
+    stream->inflater.total_out = 0;
+    stream->facts.encrypted = (h.flags & kFlagEncrypted) != 0;
+    if (stream->method != 0) {
+        stream->inflater.zalloc = nullptr;
+        stream->inflater.zfree = nullptr;
+        stream->inflater.opaque = nullptr;
+        stream->inflater.next_in = nullptr;
+        stream->inflater.avail_in = 0;
+        if (inflateInit2(&stream->inflater, -15) == Z_OK) stream->inflaterReady = true;
+    }
+    stream->compressedLeft = h.compressedSize;
+    stream->uncompressedLeft = h.uncompressedSize;
+    stream->dataPos = catalog->currentLocalOffset + 30 + local.nameAndExtraLength;
+    stream->inflater.avail_in = 0;
+    catalog->openStream = std::move(stream);
+    return CATALOG_OK;
+}
+
+namespace {
+
+// Reads the next chunk of entry data into the input buffer. A chunk that
+// can't be read in full leaves the positions as they were, so the next read
+// tries it again.
+ArchiveResult Refill(EntryStream& s) {
+    const std::uint32_t chunk = std::min(kStreamChunk, s.compressedLeft);
+    if (SeekSource(*s.source, s.leadingBytes + s.dataPos) != 0) return CATALOG_IO_ERROR;
+    if (ReadSourceBytes(*s.source, s.inputBuffer.data(), chunk, 1) != 1) return CATALOG_IO_ERROR;
+    s.dataPos += chunk;
+    s.compressedLeft -= chunk;
+    s.inflater.next_in = s.inputBuffer.data();
+    s.inflater.avail_in = chunk;
+    return CATALOG_OK;
+}
+
+}  // namespace
+
+std::int32_t ReadEntryStream(ArchiveCatalog* catalog, void* buffer, std::uint32_t n) {
+    if (!catalog || !catalog->openStream) return CATALOG_BAD_PARAMETER;
+    if (n == 0) return 0;
+    EntryStream& s = *catalog->openStream;
+    if (s.finished) return 0;
+
+    // The count is reported as a signed 32-bit number.
+    std::uint32_t room = std::min({n, s.uncompressedLeft,
+                                   static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())});
+    if (room == 0) return 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::int32_t count = 0;
+
+    while (room > 0) {
+        if (s.inflater.avail_in == 0 && s.compressedLeft > 0) {
+            const ArchiveResult status = Refill(s);
+            if (status != CATALOG_OK) return status;
+        }
+        if (s.method == 0) {
+            const std::uint32_t k = std::min(room, s.inflater.avail_in);
+            // With no stored data at all there is no input buffer to copy from.
+            if (k > 0) std::memcpy(out, s.inflater.next_in, k);
+            s.crc = static_cast<std::uint32_t>(crc32(s.crc, out, k));
+            s.uncompressedLeft -= k;
+            s.inflater.avail_in -= k;
+            s.inflater.next_in += k;
+            s.inflater.total_out += k;
+            room -= k;
+            out += k;
+            count += static_cast<std::int32_t>(k);
+            if (s.inflater.avail_in == 0 && s.compressedLeft == 0 && room > 0) {
+                s.facts.shortData = true;  // stored data shorter than declared
+                return count;
+            }
+        } else {
+            if (!s.inflaterReady) {
+                s.facts.corruptData = true;
+                s.finished = true;
+                return count;
+            }
+            const uLong before = s.inflater.total_out;
+            s.inflater.next_out = out;
+            s.inflater.avail_out = room;
+            const int rc = inflate(&s.inflater, Z_NO_FLUSH);
+            const auto produced = static_cast<std::uint32_t>(s.inflater.total_out - before);
+            s.crc = static_cast<std::uint32_t>(crc32(s.crc, out, produced));
+            s.uncompressedLeft -= produced;
+            room -= produced;
+            out += produced;
+            count += static_cast<std::int32_t>(produced);
+            if (rc != Z_OK) {
+                s.finished = true;
+                if (rc == Z_STREAM_END) {
+                    if (s.uncompressedLeft > 0) s.facts.shortData = true;
+                } else if (rc == Z_BUF_ERROR && s.compressedLeft == 0 && s.inflater.avail_in == 0) {
+                    s.facts.shortData = true;  // the compressed data ran out mid-stream
+                } else {
+                    s.facts.corruptData = true;
+                }
+                return count;
+            }
+        }
+    }
+    return count;
+}
+
+ArchiveResult CloseEntryStream(ArchiveCatalog* catalog) {
+    if (!catalog || !catalog->openStream) return CATALOG_BAD_PARAMETER;
+    const EntryStream& s = *catalog->openStream;
+    const ArchiveResult status =
+        (s.uncompressedLeft == 0 && s.crc != s.expectedCrc) ? CATALOG_CRC_ERROR : CATALOG_OK;
+    catalog->openStream.reset();
+    return status;
+}
+
+EntryStreamFacts GetEntryStreamFacts(const ArchiveCatalog* catalog) {
+    if (!catalog || !catalog->openStream) return {};
+    const EntryStream& s = *catalog->openStream;
+    EntryStreamFacts facts = s.facts;
+    facts.complete = s.uncompressedLeft == 0;
+    facts.crcMatches = facts.complete && s.crc == s.expectedCrc;
+    return facts;
+}
