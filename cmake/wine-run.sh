@@ -9,7 +9,7 @@ export WINEDEBUG=${WINEDEBUG:--all,err+module}
 export WINEPREFIX=${WINEPREFIX:-${SORVANE_WINEPREFIX:-/tmp/sorvane-wine}}
 export HOME=${SORVANE_WINEHOME:-${WINEPREFIX}-home}
 mkdir -p "$HOME"
-if [ ! -f "$WINEPREFIX/.sorvane-ready" ]; then
+if [ ! -f "$WINEPREFIX/.sorvane-ready-2" ]; then
   "$(dirname "$0")/../scripts/prepare-wine.sh" >/dev/null 2>&1 </dev/null
 fi
 wineserver -p </dev/null >/dev/null 2>&1

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the throwaway Wine prefix the Windows tests run in: Japanese fonts
-# stand in for "MS UI Gothic", and windows are unmanaged (there is no window
+# Makes the throwaway Wine prefix the Windows tests run in: IPA P Gothic,
+# drawn to the metrics of the Windows Japanese UI fonts, stands in for
+# "MS UI Gothic" so labels fit their rectangles; windows are unmanaged (there is no window
 # manager under Xvfb; managed hidden windows cost seconds each).
 set -euo pipefail
 export WINEPREFIX=${SORVANE_WINEPREFIX:-/tmp/sorvane-wine}
@@ -10,7 +11,7 @@ export WINEDEBUG=-all
 mkdir -p "$HOME"
 exec 9>"${WINEPREFIX}.lock"
 flock 9
-[ -f "$WINEPREFIX/.sorvane-ready" ] && exit 0
+[ -f "$WINEPREFIX/.sorvane-ready-2" ] && exit 0
 wineboot -i </dev/null >/dev/null 2>&1 || true
 wineserver -w
 reg=$(mktemp --suffix=.reg)
@@ -18,9 +19,9 @@ cat >"$reg" <<'REG'
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"MS UI Gothic"="Noto Sans CJK JP"
-"MS Shell Dlg"="Noto Sans CJK JP"
-"MS Shell Dlg 2"="Noto Sans CJK JP"
+"MS UI Gothic"="IPAPGothic"
+"MS Shell Dlg"="IPAPGothic"
+"MS Shell Dlg 2"="IPAPGothic"
 
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
@@ -28,4 +29,4 @@ REG
 wine regedit /S "$reg" </dev/null >/dev/null 2>&1
 wineserver -w
 rm -f "$reg"
-touch "$WINEPREFIX/.sorvane-ready"
+touch "$WINEPREFIX/.sorvane-ready-2"

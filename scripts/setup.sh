@@ -9,7 +9,7 @@ packages=(
   zlib1g-dev googletest libgtest-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-  wine wine64 xvfb xauth xdotool x11-utils fonts-noto-cjk locales imagemagick
+  wine wine64 xvfb xauth xdotool x11-utils fonts-noto-cjk fonts-ipafont-gothic locales imagemagick
   zip unzip libarchive-tools p7zip-full time
 )
 
