@@ -29,6 +29,7 @@ enum class EntryFailure {
     kBadHandle,        // no reader handle
     kExtractFailed,    // the extraction failed; see extractResult and extractFailure
     kNotReadable,      // the restored target cannot be read back
+    kDuplicateName,    // an earlier entry has exactly this name; this one's data would never land
 };
 
 struct RestoreFailure {
@@ -56,6 +57,9 @@ public:
     virtual void OnRestoreStarted() = 0;
     virtual void OnRestoreFinished(int resultCode) = 0;
     virtual void OnRestoreProgress(const RestoreProgress& /*progress*/) {}
+    // Knowing bytesTotal costs one extra walk over the catalogue before the
+    // first entry; observers that show no byte total leave it at 0.
+    virtual bool WantsByteTotal() const { return false; }
 };
 
 // Restores one entry below destinationFolder (absolute, ending in the path

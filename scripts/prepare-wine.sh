@@ -9,11 +9,15 @@ export HOME=${SORVANE_WINEHOME:-${WINEPREFIX}-home}
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=-all
 mkdir -p "$HOME"
+[ -f "$WINEPREFIX/.sorvane-ready-2" ] && exit 0
 exec 9>"${WINEPREFIX}.lock"
 flock 9
 [ -f "$WINEPREFIX/.sorvane-ready-2" ] && exit 0
-wineboot -i </dev/null >/dev/null 2>&1 || true
-wineserver -w
+# A persistent server (the test wrapper starts one) would make the waits
+# below endless; Wine's own processes must not inherit the lock either.
+wineserver -k 9>&- </dev/null >/dev/null 2>&1 || true
+wineboot -i 9>&- </dev/null >/dev/null 2>&1 || true
+wineserver -w 9>&-
 reg=$(mktemp --suffix=.reg)
 cat >"$reg" <<'REG'
 REGEDIT4
@@ -26,7 +30,7 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 REG
-wine regedit /S "$reg" </dev/null >/dev/null 2>&1
-wineserver -w
+wine regedit /S "$reg" 9>&- </dev/null >/dev/null 2>&1
+wineserver -w 9>&-
 rm -f "$reg"
 touch "$WINEPREFIX/.sorvane-ready-2"

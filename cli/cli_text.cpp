@@ -1,0 +1,111 @@
+// Wording of sorvane-cli's usage and failure lines. Reasons are in English:
+// they name checks (CRC-32, local header) that users search for as they are.
+
+#include "cli/cli_text.h"
+
+#include <cstdio>
+
+#include "platform/file.h"
+#include "platform/file_time.h"
+#include "platform/text.h"
+
+std::string UsageText() {
+    return "usage: sorvane-cli restore ARCHIVE FOLDER\n"
+           "       sorvane-cli list ARCHIVE\n"
+           "       sorvane-cli info BACKUP-FILE\n"
+           "       sorvane-cli --help | --version\n"
+           "\n"
+           "restore  restores every entry of ARCHIVE below FOLDER, replacing what is there\n"
+           "list     lists the entries: index, attributes, compressed and uncompressed size,\n"
+           "         write, access and creation time (UTC), name\n"
+           "info     describes what a backup's file name says\n"
+           "\n"
+           "exit status: 0 done, 2 usage, 3 archive not opened, 4 entry count unreadable,\n"
+           "             5 an entry failed, 6 archive missing or folder not made\n";
+}
+
+std::string ResultText(ArchiveResult result) {
+    char text[32];
+    if (result > 0)
+        std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(result));
+    else
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(result));
+    return text;
+}
+
+namespace {
+
+const char* ExtractReason(ExtractFailure failure) {
+    switch (failure) {
+        case ExtractFailure::kUnsafeName: return "unsafe name: it would leave the destination folder";
+        case ExtractFailure::kPathTooLong: return "the path is longer than 259 characters";
+        case ExtractFailure::kCreateFailed: return "the output file could not be created";
+        case ExtractFailure::kOpenFailed: return "its local header is unreadable or disagrees with the directory";
+        case ExtractFailure::kReadFailed: return "the archive could not be read (cut short?)";
+        case ExtractFailure::kWriteFailed: return "writing the output file failed";
+        case ExtractFailure::kCorruptData: return "the compressed data is corrupt";
+        case ExtractFailure::kShortData: return "the data ends before its declared size";
+        case ExtractFailure::kCrcMismatch: return "CRC-32 mismatch: the data differs from what was stored";
+        case ExtractFailure::kEncrypted: return "the entry is encrypted";
+        case ExtractFailure::kNone: break;
+    }
+    return "the extraction failed";
+}
+
+std::string EntryReason(const RestoreFailure& failure) {
+    switch (failure.reason) {
+        case EntryFailure::kFetchFailed:
+            return "its record could not be read from the archive's directory (result " +
+                   ResultText(failure.extractResult) + ")";
+        case EntryFailure::kEmptyName: return "the entry has no name";
+        case EntryFailure::kUnsafeName: return "unsafe name: it would leave the destination folder";
+        case EntryFailure::kPathTooLong: return "the path is longer than 259 characters";
+        case EntryFailure::kNotFound: return "the entry could not be found by its name";
+        case EntryFailure::kNameMismatch: return "an earlier entry has the same name apart from letter case";
+        case EntryFailure::kDuplicateName: return "an earlier entry has the same name";
+        case EntryFailure::kFolderFailed: return "a folder on its path could not be made (a file is in the way?)";
+        case EntryFailure::kTargetInTheWay: return "a folder is in the way, or what stands at its path can't be replaced";
+        case EntryFailure::kBadHandle: return "the archive is not open";
+        case EntryFailure::kExtractFailed:
+            return std::string(ExtractReason(failure.extractFailure)) + " (result " +
+                   ResultText(failure.extractResult) + ")";
+        case EntryFailure::kNotReadable: return "the restored file can't be read back";
+        case EntryFailure::kNone: break;
+    }
+    return "unknown failure";
+}
+
+}  // namespace
+
+std::string RestoreFailureLine(int code, const RestoreFailure& failure, bool archiveExists) {
+    std::string line = "error " + std::to_string(code) + ": ";
+    switch (code) {
+        case RESTORE_OPEN_FAILED:
+            line += "the archive could not be opened (result " + ResultText(failure.openResult) + ")";
+            break;
+        case RESTORE_COUNT_FAILED:
+            line += "the number of entries could not be read (result " + ResultText(failure.openResult) + ")";
+            break;
+        case RESTORE_ENTRY_FAILED:
+            line += "entry " + std::to_string(failure.entryIndex);
+            if (!failure.entryName.empty()) line += " \"" + platform::Utf16ToUtf8(failure.entryName) + "\"";
+            line += ": " + EntryReason(failure);
+            break;
+        case RESTORE_NO_ARCHIVE:
+            line += archiveExists ? "a level of the destination folder could not be made"
+                                  : "the archive does not exist";
+            break;
+        default: line += "unexpected result"; break;
+    }
+    return line + "\n";
+}
+
+std::string FormatFileTimeUtc(std::uint64_t fileTime) {
+    const std::int64_t seconds =
+        static_cast<std::int64_t>(fileTime / 10000000u) - platform::kFileTimeUnixEpochSeconds;
+    const platform::CalendarTime t = platform::UtcCalendarFromUnixSeconds(seconds);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Text that sorvane-cli shows: usage, result codes and failure reasons,
+// times. The engine reports codes and reasons; only the front end words them.
+
+#include <cstdint>
+#include <string>
+
+#include "restore/restore.h"
+
+inline constexpr int kExitUsage = 2;
+
+// The usage summary, ending in a newline.
+std::string UsageText();
+
+// A reader result for humans: handle-level codes in hex as the reader's
+// table lists them (0x200), catalogue statuses in decimal (-103).
+std::string ResultText(ArchiveResult result);
+
+// One line (with newline) naming the run's code and why it failed: for -5
+// which entry and what refused it. `archiveExists` tells the two causes of
+// -6 apart.
+std::string RestoreFailureLine(int code, const RestoreFailure& failure, bool archiveExists);
+
+// A Windows file time as UTC "YYYY-MM-DD HH:MM:SS".
+std::string FormatFileTimeUtc(std::uint64_t fileTime);

@@ -1,0 +1,56 @@
+// sorvane-cli list ARCHIVE: the catalogue as the engine sees it, one entry
+// per line, tab-separated, so that scripts can compare it with other tools.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_text.h"
+#include "cli/commands.h"
+#include "platform/text.h"
+#include "zip/archive.h"
+
+int RunListCommand(const std::vector<std::string>& args) {
+    if (args.size() != 1 || args[0].empty()) {
+        WriteErr(UsageText());
+        return kExitUsage;
+    }
+    std::unique_ptr<ArchiveHandle> handle = OpenArchive(platform::Utf8ToUtf16(args[0]));
+    if (!handle) {
+        WriteErr("error 3: the archive could not be opened (result " + ResultText(lastReaderResult) + ")\n");
+        return 3;
+    }
+    ArchiveEntry entry;
+    ArchiveResult result = GetArchiveEntry(handle.get(), -1, entry);
+    if (result != ARCHIVE_OK) {
+        CloseArchive(handle);
+        WriteErr("error 4: the number of entries could not be read (result " + ResultText(result) + ")\n");
+        return 4;
+    }
+    const std::int32_t count = entry.index;
+    std::string out;
+    for (std::int32_t i = 0; i < count; ++i) {
+        result = GetArchiveEntry(handle.get(), i, entry);
+        if (result != ARCHIVE_OK) {
+            WriteOut(out);
+            CloseArchive(handle);
+            WriteErr("error 5: entry " + std::to_string(i) + " could not be read (result " + ResultText(result) +
+                     ")\n");
+            return 5;
+        }
+        char numbers[64];
+        std::snprintf(numbers, sizeof numbers, "%d\t0x%X\t%u\t%u\t", static_cast<int>(entry.index),
+                      static_cast<unsigned>(entry.attributes), static_cast<unsigned>(entry.compressedSize),
+                      static_cast<unsigned>(entry.uncompressedSize));
+        out += numbers;
+        out += FormatFileTimeUtc(entry.writeTime) + "\t" + FormatFileTimeUtc(entry.accessTime) + "\t" +
+               FormatFileTimeUtc(entry.creationTime) + "\t" + platform::Utf16ToUtf8(entry.name) + "\n";
+        if (out.size() > 65536) {
+            WriteOut(out);
+            out.clear();
+        }
+    }
+    WriteOut(out);
+    CloseArchive(handle);
+    return 0;
+}

@@ -1,0 +1,156 @@
+// sorvane-cli as a user's shell runs it: exit statuses, the exact result
+// messages on stdout, the reason line on stderr, and the listing.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "product_version.h"
+#include "run_program.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+using testzip::ZipBuilder;
+
+const std::string kDone = "バックアップデータの復元が完了しました。\n";
+const std::string kFailed = "バックアップデータの復元に失敗しました。\n";
+
+clitest::ProgramResult Cli(const std::vector<std::string>& args, const std::filesystem::path& folder) {
+    return clitest::RunProgram(SORVANE_CLI_PATH, args, folder);
+}
+
+std::string Utf8(const std::filesystem::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+struct CliCase {
+    const char* fault;
+    std::function<void(const testsupport::TempFolder&)> prepare;  // writes archive.zip if wanted
+    std::vector<std::string> args;  // "@" stands for the sandbox folder + "/"
+    int exitCode;
+    const char* out;  // exact, or nullptr to skip
+    std::vector<std::string> errParts;  // each must appear on stderr
+    bool errEmpty;
+};
+
+void WriteZip(const testsupport::TempFolder& box, const ZipBuilder& zip) {
+    testsupport::WriteFileBytes(box / "archive.zip", zip.Build());
+}
+
+TEST(Cli, ExitStatusesAndMessages) {
+    const CliCase cases[] = {
+        {"no command accepted", [](auto&) {}, {}, 2, "", {"usage: sorvane-cli restore ARCHIVE FOLDER"}, false},
+        {"help not on stdout", [](auto&) {}, {"--help"}, 0, nullptr, {}, true},
+        {"wrong version", [](auto&) {}, {"--version"}, 0, "sorvane-cli " SORVANE_VERSION_TEXT "\n", {}, true},
+        {"unknown command accepted", [](auto&) {}, {"extract"}, 2, "", {"unknown command", "usage:"}, false},
+        {"restore without a folder accepted", [](auto&) {}, {"restore", "@archive.zip"}, 2, "", {"usage:"}, false},
+        {"list with two archives accepted", [](auto&) {}, {"list", "@a.zip", "@b.zip"}, 2, "", {"usage:"}, false},
+        {"success not reported",
+         [](auto& box) {
+             ZipBuilder zip;
+             zip.Add("a.txt", "A");
+             zip.Add("dir/b.txt", std::string(2000, 'b'), 8);
+             WriteZip(box, zip);
+         },
+         {"restore", "@archive.zip", "@out"}, 0, kDone.c_str(), {}, true},
+        {"missing archive not told apart",
+         [](auto&) {}, {"restore", "@missing.zip", "@out"}, 6, kFailed.c_str(),
+         {"error -6: the archive does not exist"}, false},
+        {"blocked destination not told apart",
+         [](auto& box) {
+             WriteZip(box, ZipBuilder{});
+             testsupport::WriteFileBytes(box / "file", testzip::ToBytes("F"));
+         },
+         {"restore", "@archive.zip", "@file/sub"}, 6, kFailed.c_str(),
+         {"error -6: a level of the destination folder could not be made"}, false},
+        {"unreadable archive reported as success",
+         [](auto& box) { testsupport::WriteFileBytes(box / "archive.zip", testzip::ToBytes("no zip here")); },
+         {"restore", "@archive.zip", "@out"}, 3, kFailed.c_str(), {"error -3: the archive could not be opened"},
+         false},
+        {"CRC mismatch not named",
+         [](auto& box) {
+             ZipBuilder zip;
+             zip.Add("good.txt", "G");
+             auto& e = zip.Add("bad.txt", std::string(3000, 'x'), 8);
+             e.localOverride.crc32 = e.centralOverride.crc32 = 1;
+             WriteZip(box, zip);
+         },
+         {"restore", "@archive.zip", "@out"}, 5, kFailed.c_str(), {"error -5: entry 1 \"bad.txt\"", "CRC-32"},
+         false},
+        {"unsafe name not named",
+         [](auto& box) {
+             ZipBuilder zip;
+             zip.Add("..\\..\\evil.txt", "E");
+             WriteZip(box, zip);
+         },
+         {"restore", "@archive.zip", "@out"}, 5, kFailed.c_str(), {"entry 0 \"..\\..\\evil.txt\"", "unsafe name"},
+         false},
+        {"list of a missing archive not refused",
+         [](auto&) {}, {"list", "@missing.zip"}, 3, "", {"could not be opened", "0x200"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder box;
+        c.prepare(box);
+        std::vector<std::string> args;
+        for (const auto& a : c.args) args.push_back(a.starts_with("@") ? Utf8(box / a.substr(1)) : a);
+        const clitest::ProgramResult r = Cli(args, box.path());
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (c.out) {
+            EXPECT_EQ(r.out, c.out);
+        }
+        for (const auto& part : c.errParts) EXPECT_TRUE(Contains(r.err, part)) << r.err;
+        if (c.errEmpty) {
+            EXPECT_EQ(r.err, "");
+        }
+    }
+}
+
+TEST(Cli, HelpListsEveryCommand) {
+    testsupport::TempFolder box;
+    const auto r = Cli({"--help"}, box.path());
+    for (const char* command : {"restore ARCHIVE FOLDER", "list ARCHIVE", "info", "--version"})
+        EXPECT_TRUE(Contains(r.out, command)) << command;
+}
+
+TEST(Cli, RestoresIntoARelativeFolderBelowTheCurrentOne) {
+    testsupport::TempFolder box;
+    ZipBuilder zip;
+    zip.Add("sub/a.txt", "A");
+    WriteZip(box, zip);
+    const auto r = Cli({"restore", "archive.zip", "out/deeper"}, box.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, kDone);
+    const auto bytes = testsupport::ReadFileBytes(box / "out/deeper/sub/a.txt");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "A");
+}
+
+TEST(Cli, ListsEntriesInCatalogueOrder) {
+    testsupport::TempFolder box;
+    ZipBuilder zip;
+    auto& a = zip.Add("b.txt", "hello");
+    a.localExtra = testzip::ExtraField({testzip::UtBlock(7, 1600000000, 1600000061, 946684800)});
+    a.externalAttributes = 0x81A40000;  // Unix rw-r--r--
+    auto& f = zip.AddFolder("\x95\x5c/");  // 表/ in CP932
+    f.dosDate = testzip::DosDate(2024, 2, 29);
+    f.dosTime = testzip::DosTime(23, 59, 58);
+    zip.Add("a.bin", std::string(1000, 'z'), 8).externalAttributes = 0x23;
+    WriteZip(box, zip);
+    const auto r = Cli({"list", Utf8(box / "archive.zip")}, box.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string compressed = std::to_string(testzip::Deflate(testzip::ToBytes(std::string(1000, 'z'))).size());
+    EXPECT_EQ(r.out,
+              "0\t0x80\t5\t5\t2020-09-13 12:26:40\t2020-09-13 12:27:41\t2000-01-01 00:00:00\tb.txt\n"
+              "1\t0x91\t0\t0\t2024-02-29 23:59:58\t2024-02-29 23:59:58\t2024-02-29 23:59:58\t表/\n"
+              "2\t0xA3\t" + compressed + "\t1000\t2013-01-01 12:00:00\t2013-01-01 12:00:00\t2013-01-01 12:00:00\ta.bin\n");
+}
+
+}  // namespace
