@@ -130,7 +130,8 @@ ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std:
     if (!out.IsOpen()) return Fail(failure, ExtractFailure::kCreateFailed, ARCHIVE_NO_FILE);
 
     OpenEntryStream(catalog);  // a failed open shows as the first read's failure
-    std::vector<std::uint8_t> buffer(kCopyBuffer);
+    std::vector<std::uint8_t>& buffer = reader->copyBuffer;
+    if (buffer.size() != kCopyBuffer) buffer.resize(kCopyBuffer);
     ExtractFailure why = ExtractFailure::kNone;
     for (;;) {
         const std::int32_t got = ReadEntryStream(catalog, buffer.data(), kCopyBuffer);

@@ -172,6 +172,10 @@ struct ArchiveReader {
     ArchiveEntryA cachedEntry;
     std::int32_t cachedIndex = -1;
     std::u16string baseFolder;  // current folder at open, separator appended
+    // The extraction's copy buffer, made once per archive rather than once
+    // per entry: a restore of many small files would otherwise spend its
+    // time allocating and clearing it.
+    std::vector<std::uint8_t> copyBuffer;
 };
 
 // --- Source ---------------------------------------------------------------
