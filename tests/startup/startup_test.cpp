@@ -142,15 +142,18 @@ TEST_F(StartUp, EachWayThroughStartsTheRightProgramsInOrder) {
         CVantrelApp app;
         EXPECT_FALSE(app.StartApplication(host)) << "start-up always ends the application";
         EXPECT_EQ(host.events, c.events);
-        if (!host.messageTexts.empty() && c.socketsStart) EXPECT_EQ(host.messageTexts[0], kUpdateQuestion);
+        if (!host.messageTexts.empty() && c.socketsStart) {
+            EXPECT_EQ(host.messageTexts[0], kUpdateQuestion);
+        }
         if (!c.socketsStart) {
             EXPECT_EQ(host.messageTexts, std::vector<std::u16string>{u"<string 103>"});
             // Nothing is touched on disk before the sockets are up.
             EXPECT_EQ(platform::ReadIniValue(ownProfile, u"Update", u"CurrentVersion", u"", 31), u"1.0.0.0");
             EXPECT_EQ(platform::ReadIniValue(ownProfile, u"Update", u"PassedVersion", u"(none)", 31), u"(none)");
         }
-        if (host.events.back() == "activate" || host.events.back() == "dialog")
+        if (host.events.back() == "activate" || host.events.back() == "dialog") {
             EXPECT_EQ(host.activatedTitle, u"Sorvane\u3000");
+        }
     }
 }
 
@@ -173,7 +176,11 @@ TEST_F(StartUp, ProgramsStartByFullPathWithQuotedCommandLine) {
     app.StartApplication(yes);
     ASSERT_EQ(yes.applications.size(), 1u);
     EXPECT_EQ(yes.applications[0], Beside(u"tindrel_set_up.exe"));
-    EXPECT_EQ(yes.commandLines[0], u"\"" + Beside(u"tindrel_set_up.exe") + u"\"");
+    // Built by appending: GCC 12 warns falsely on "literal + temporary".
+    std::u16string quoted(1, u'"');
+    quoted += Beside(u"tindrel_set_up.exe");
+    quoted += u'"';
+    EXPECT_EQ(yes.commandLines[0], quoted);
     EXPECT_TRUE(fs::exists(temp / "tindrel_set_up.exe")) << "the set-up program is handed over, not deleted";
 }
 

@@ -210,7 +210,9 @@ TEST_F(RestoreDialog, LiveWindowMatchesTemplate102) {
             // The edit turns a template's WS_BORDER into a sunken client edge.
             EXPECT_TRUE((s & WS_BORDER) || (::GetWindowLongPtrW(c, GWL_EXSTYLE) & WS_EX_CLIENTEDGE)) << "bordered";
         }
-        if (row.id == IDOK) EXPECT_EQ(s & 0x0F, BS_DEFPUSHBUTTON);
+        if (row.id == IDOK) {
+            EXPECT_EQ(s & 0x0F, BS_DEFPUSHBUTTON);
+        }
         // The dialog manager converts position and size separately.
         RECT expected = row.units;
         ::MapDialogRect(hwnd(), &expected);
