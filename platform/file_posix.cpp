@@ -33,18 +33,6 @@ timespec ToTimespec(FileTime t) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = std::exchange(other.handle_, kNone);
-    }
-    return *this;
-}
-
-File::~File() { Close(); }
-
 File File::OpenForReading(std::u16string_view path) {
     const std::string p = Utf16ToUtf8(path);
     if (p.empty()) return File();

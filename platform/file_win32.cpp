@@ -24,18 +24,6 @@ FILETIME ToFiletime(FileTime t) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = std::exchange(other.handle_, kNone);
-    }
-    return *this;
-}
-
-File::~File() { Close(); }
-
 File File::OpenForReading(std::u16string_view path) {
     const std::u16string p(path);
     HANDLE h = ::CreateFileW(W(p), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
