@@ -62,8 +62,8 @@ std::string EntryReason(const RestoreFailure& failure) {
         case EntryFailure::kPathTooLong: return "the path is longer than 259 characters";
         case EntryFailure::kNotFound: return "the entry could not be found by its name";
         case EntryFailure::kNameMismatch: return "an earlier entry has the same name apart from letter case";
-        case EntryFailure::kDuplicateName: return "an earlier entry has the same name";
-        case EntryFailure::kFolderFailed: return "a folder on its path could not be made (a file is in the way?)";
+        case EntryFailure::kDuplicateName: return "an earlier entry has the same name or restores to the same file";
+        case EntryFailure::kFolderFailed: return "a folder on its path could not be made (a file or a link is in the way?)";
         case EntryFailure::kTargetInTheWay: return "a folder is in the way, or what stands at its path can't be replaced";
         case EntryFailure::kBadHandle: return "the archive is not open";
         case EntryFailure::kExtractFailed:
@@ -88,7 +88,7 @@ std::string RestoreFailureLine(int code, const RestoreFailure& failure, bool arc
             break;
         case RESTORE_ENTRY_FAILED:
             line += "entry " + std::to_string(failure.entryIndex);
-            if (!failure.entryName.empty()) line += " \"" + platform::Utf16ToUtf8(failure.entryName) + "\"";
+            if (!failure.entryName.empty()) line += " \"" + PrintableName(failure.entryName) + "\"";
             line += ": " + EntryReason(failure);
             break;
         case RESTORE_NO_ARCHIVE:
@@ -98,6 +98,22 @@ std::string RestoreFailureLine(int code, const RestoreFailure& failure, bool arc
         default: line += "unexpected result"; break;
     }
     return line + "\n";
+}
+
+std::string PrintableName(const std::u16string& name) {
+    std::u16string visible;
+    visible.reserve(name.size());
+    for (char16_t c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            static const char kHex[] = "0123456789ABCDEF";
+            visible += u"\\x";
+            visible.push_back(static_cast<char16_t>(kHex[c >> 4]));
+            visible.push_back(static_cast<char16_t>(kHex[c & 0xF]));
+        } else {
+            visible.push_back(c);
+        }
+    }
+    return platform::Utf16ToUtf8(visible);
 }
 
 std::string FormatFileTimeUtc(std::uint64_t fileTime) {

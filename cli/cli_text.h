@@ -22,4 +22,9 @@ std::string ResultText(ArchiveResult result);
 std::string RestoreFailureLine(int code, const RestoreFailure& failure, bool archiveExists);
 
 // A Windows file time as UTC "YYYY-MM-DD HH:MM:SS".
+// An entry name as UTF-8 for one line of output: control characters
+// (a line feed or a tab in a name would break the line or its columns, an
+// escape would reach the terminal) are written as \xNN.
+std::string PrintableName(const std::u16string& name);
+
 std::string FormatFileTimeUtc(std::uint64_t fileTime);

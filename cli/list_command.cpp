@@ -44,7 +44,7 @@ int RunListCommand(const std::vector<std::string>& args) {
                       static_cast<unsigned>(entry.uncompressedSize));
         out += numbers;
         out += FormatFileTimeUtc(entry.writeTime) + "\t" + FormatFileTimeUtc(entry.accessTime) + "\t" +
-               FormatFileTimeUtc(entry.creationTime) + "\t" + platform::Utf16ToUtf8(entry.name) + "\n";
+               FormatFileTimeUtc(entry.creationTime) + "\t" + PrintableName(entry.name) + "\n";
         if (out.size() > 65536) {
             WriteOut(out);
             out.clear();

@@ -20,6 +20,8 @@ inline constexpr std::uint32_t kAttributeSystem = 0x4;
 inline constexpr std::uint32_t kAttributeDirectory = 0x10;
 inline constexpr std::uint32_t kAttributeArchive = 0x20;
 inline constexpr std::uint32_t kAttributeNormal = 0x80;
+// A symbolic link or junction: the path leads somewhere else.
+inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 
 // GetCurrentDirectoryW / SetCurrentDirectoryW. False on failure.
 bool GetCurrentFolder(std::u16string& folder);
@@ -29,12 +31,16 @@ bool SetCurrentFolder(const std::u16string& folder);
 // not be made, also when something already stands there.
 bool MakeFolder(const std::u16string& path);
 
-// GetFileAttributesW: kInvalidAttributes when nothing is there. On POSIX:
-// directory from the file type, read-only from the owner write bit; hidden,
-// system and archive read back clear; a plain file with no bit set reads
-// as kAttributeNormal, like on Windows.
+// GetFileAttributesW: kInvalidAttributes when nothing is there. Like the
+// Windows call it describes a link itself, not what it leads to: a link
+// reads as kAttributeReparsePoint, plus kAttributeDirectory when it leads
+// to a folder (a dangling link still reads as a link). On POSIX: directory
+// from the file type, read-only from the owner write bit; hidden, system
+// and archive read back clear; a plain file with no bit set reads as
+// kAttributeNormal, like on Windows.
 std::uint32_t ReadAttributes(const std::u16string& path);
-// SetFileAttributesW. On POSIX only read-only has an effect.
+// SetFileAttributesW. On POSIX only read-only has an effect, and a link is
+// left as it is (what it leads to is never changed).
 bool WriteAttributes(const std::u16string& path, std::uint32_t attributes);
 
 // DeleteFileW: removes a file; a folder is refused. False on failure.

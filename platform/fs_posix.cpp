@@ -45,7 +45,12 @@ bool MakeFolder(const std::u16string& path) {
 std::uint32_t ReadAttributes(const std::u16string& path) {
     const std::string p = Native(path);
     struct stat st{};
-    if (p.empty() || ::stat(p.c_str(), &st) != 0) return kInvalidAttributes;
+    if (p.empty() || ::lstat(p.c_str(), &st) != 0) return kInvalidAttributes;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target{};
+        const bool folder = ::stat(p.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        return kAttributeReparsePoint | (folder ? kAttributeDirectory : 0);
+    }
     std::uint32_t attributes = 0;
     if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
     if ((st.st_mode & S_IWUSR) == 0) attributes |= kAttributeReadOnly;
@@ -55,7 +60,9 @@ std::uint32_t ReadAttributes(const std::u16string& path) {
 bool WriteAttributes(const std::u16string& path, std::uint32_t attributes) {
     const std::string p = Native(path);
     struct stat st{};
-    if (p.empty() || ::stat(p.c_str(), &st) != 0) return false;
+    if (p.empty() || ::lstat(p.c_str(), &st) != 0) return false;
+    // chmod would change what the link leads to, which may lie anywhere.
+    if (S_ISLNK(st.st_mode)) return true;
     mode_t mode = st.st_mode & 07777;
     if (attributes & kAttributeReadOnly) {
         mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);

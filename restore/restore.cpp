@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <random>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/fs.h"
@@ -61,8 +62,10 @@ bool IsDeviceName(std::u16string_view component) {
     for (auto name : kPlain) {
         if (upper == name) return true;
     }
-    if (upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) && upper[3] >= u'1' &&
-        upper[3] <= u'9')
+    // Windows takes the superscript digits one to three for ports too.
+    if (upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
+        ((upper[3] >= u'1' && upper[3] <= u'9') || upper[3] == u'\u00B9' || upper[3] == u'\u00B2' ||
+         upper[3] == u'\u00B3'))
         return true;
     return false;
 }
@@ -179,6 +182,18 @@ TargetPlan PlanTarget(const std::u16string& cleaned, const std::u16string& desti
     return plan;
 }
 
+// The file a target path names, as a key: the file system takes a run of
+// separators as one.
+std::u16string FileKey(const std::u16string& target) {
+    std::u16string key;
+    key.reserve(target.size());
+    for (char16_t c : target) {
+        if (c == platform::kPathSeparator && !key.empty() && key.back() == platform::kPathSeparator) continue;
+        key.push_back(c);
+    }
+    return key;
+}
+
 // The folder chain of the previous entry, known to exist. Archives list
 // the entries of one folder together, so most entries would ask the disk
 // again about the same levels; within a run nothing turns a folder that is
@@ -201,7 +216,8 @@ private:
 // the first entry of a name, so a later entry of exactly the same name would
 // silently get the earlier entry's data.
 bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
-                     std::int32_t expectedIndex, RestoreFailure* failure, KnownFolders* folders) {
+                     std::int32_t expectedIndex, RestoreFailure* failure, KnownFolders* folders,
+                     std::unordered_set<std::u16string>* targets) {
     if (failure) {
         *failure = RestoreFailure{};
         failure->entryIndex = expectedIndex;
@@ -223,14 +239,11 @@ bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& dest
     std::int32_t index = -1;
     ArchiveEntry found;
     if (FindEntryByName(handle, entryName, &index, found) != ARCHIVE_OK) return Fail(failure, EntryFailure::kNotFound);
-    if (failure) failure->entryIndex = index;
+    if (failure) failure->entryIndex = expectedIndex >= 0 ? expectedIndex : index;
     // The search ignores ASCII case; the disk may not. Of two names that
     // differ only in case, the later one fails here.
     if (found.name != entryName) return Fail(failure, EntryFailure::kNameMismatch);
-    if (expectedIndex >= 0 && index != expectedIndex) {
-        if (failure) failure->entryIndex = expectedIndex;
-        return Fail(failure, EntryFailure::kDuplicateName);
-    }
+    if (expectedIndex >= 0 && index != expectedIndex) return Fail(failure, EntryFailure::kDuplicateName);
 
     // Folder levels, outermost first. A level that exists is left alone; a
     // plain file where a level goes can't hold the entry, so the entry fails
@@ -241,7 +254,10 @@ bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& dest
         const std::uint32_t attributes = platform::ReadAttributes(level);
         if (attributes == platform::kInvalidAttributes) {
             if (!platform::MakeFolder(level)) return Fail(failure, EntryFailure::kFolderFailed);
-        } else if ((attributes & platform::kAttributeDirectory) == 0) {
+        } else if ((attributes & platform::kAttributeDirectory) == 0 ||
+                   (attributes & platform::kAttributeReparsePoint) != 0) {
+            // A link (or junction) where a level goes may lead out of the
+            // destination: nothing is written through it.
             return Fail(failure, EntryFailure::kFolderFailed);
         }
     }
@@ -252,6 +268,8 @@ bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& dest
         // A folder entry replaces a file of its name (nothing is lost that
         // the archive does not replace); an existing folder simply stays.
         const std::uint32_t existing = platform::ReadAttributes(target);
+        if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeReparsePoint) != 0)
+            return Fail(failure, EntryFailure::kTargetInTheWay);
         if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeDirectory) == 0) {
             platform::WriteAttributes(target, platform::kAttributeNormal);
             if (!platform::RemoveFile(target)) return Fail(failure, EntryFailure::kTargetInTheWay);
@@ -266,9 +284,16 @@ bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& dest
     // written there.
     if (plan.leafStart == target.size()) return Fail(failure, EntryFailure::kTargetInTheWay);
 
+    // Two entries whose names lead to one file ("a?b" and "a_b", "d//x" and
+    // "d/x"): the later would silently replace what this run has just
+    // restored, so it fails instead.
+    if (targets && !targets->insert(FileKey(target)).second) return Fail(failure, EntryFailure::kDuplicateName);
+
     // With nothing at the target there is nothing to protect: the entry is
     // written in place, and a failed extraction removes what it left. Any
     // other target is kept until a complete, checked copy can replace it.
+    // A link at the target (dangling ones too) is replaced by the move, never
+    // written through.
     const std::uint32_t existing = platform::ReadAttributes(target);
     if (existing == platform::kInvalidAttributes) {
         if (!Extract(handle, index, target, failure)) {
@@ -323,7 +348,7 @@ private:
 
 bool RestoreEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
                   RestoreFailure* failure) {
-    return RestoreOneEntry(entryName, destinationFolder, handle, -1, failure, nullptr);
+    return RestoreOneEntry(entryName, destinationFolder, handle, -1, failure, nullptr, nullptr);
 }
 
 int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
@@ -345,9 +370,12 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
 
     // The reader takes the current folder at open time as the base for
     // folder entries; the destination is current only for that moment.
+    // Folder entries are made below that base, so a destination that can't
+    // be entered must not leave some other folder as the base: the run
+    // stops as for a destination level that could not be made.
     std::u16string saved;
     if (!platform::GetCurrentFolder(saved)) saved.clear();
-    platform::SetCurrentFolder(destinationFolder);
+    if (!platform::SetCurrentFolder(destinationFolder)) return RESTORE_NO_ARCHIVE;
     OpenArchiveGuard archive(OpenArchive(archivePath));
     if (!saved.empty()) platform::SetCurrentFolder(saved);
     if (!archive.get()) {
@@ -373,6 +401,7 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
     if (observer) observer->OnRestoreProgress(progress);
 
     KnownFolders folders;
+    std::unordered_set<std::u16string> targets;
     for (std::int32_t i = 0; i < count; ++i) {
         // A record that can't be fetched names no entry: restoring whatever
         // the previous fetch left would report that entry twice and this
@@ -385,7 +414,7 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
             why.extractResult = fetched;
             return RESTORE_ENTRY_FAILED;
         }
-        if (!RestoreOneEntry(record.name, destinationFolder, archive.get(), i, &why, &folders))
+        if (!RestoreOneEntry(record.name, destinationFolder, archive.get(), i, &why, &folders, &targets))
             return RESTORE_ENTRY_FAILED;
         if (observer) {
             ++progress.entriesDone;

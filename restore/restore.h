@@ -29,7 +29,7 @@ enum class EntryFailure {
     kBadHandle,        // no reader handle
     kExtractFailed,    // the extraction failed; see extractResult and extractFailure
     kNotReadable,      // the restored target cannot be read back
-    kDuplicateName,    // an earlier entry has exactly this name; this one's data would never land
+    kDuplicateName,    // an earlier entry has this name, or a name that leads to the same file
 };
 
 struct RestoreFailure {

@@ -142,6 +142,7 @@ TEST(Cli, ListsEntriesInCatalogueOrder) {
     f.dosDate = testzip::DosDate(2024, 2, 29);
     f.dosTime = testzip::DosTime(23, 59, 58);
     zip.Add("a.bin", std::string(1000, 'z'), 8).externalAttributes = 0x23;
+    zip.Add("line\nbreak\t.txt", "");  // must not break the row or add a column
     WriteZip(box, zip);
     const auto r = Cli({"list", Utf8(box / "archive.zip")}, box.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -150,7 +151,8 @@ TEST(Cli, ListsEntriesInCatalogueOrder) {
     EXPECT_EQ(r.out,
               "0\t0x80\t5\t5\t2020-09-13 12:26:40\t2020-09-13 12:27:41\t2000-01-01 00:00:00\tb.txt\n"
               "1\t0x91\t0\t0\t2024-02-29 23:59:58\t2024-02-29 23:59:58\t2024-02-29 23:59:58\t表/\n"
-              "2\t0xA3\t" + compressed + "\t1000\t2013-01-01 12:00:00\t2013-01-01 12:00:00\t2013-01-01 12:00:00\ta.bin\n");
+              "2\t0xA3\t" + compressed + "\t1000\t2013-01-01 12:00:00\t2013-01-01 12:00:00\t2013-01-01 12:00:00\ta.bin\n"
+              "3\t0xA1\t0\t0\t2013-01-01 12:00:00\t2013-01-01 12:00:00\t2013-01-01 12:00:00\tline\\x0Abreak\\x09.txt\n");
 }
 
 }  // namespace

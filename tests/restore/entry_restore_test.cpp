@@ -15,6 +15,7 @@ namespace {
 using restoretest::Sandbox;
 using restoretest::Tree;
 using testzip::ZipBuilder;
+namespace fs = std::filesystem;
 
 std::vector<std::string> Sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
@@ -347,3 +348,72 @@ TEST(EntryRestore, FailsWithoutAnOpenArchiveOrAnEntryOfThatName) {
 }
 
 }  // namespace
+
+// Links already in the destination lead elsewhere: nothing may be written
+// through them, while a link standing where a file goes is simply replaced.
+TEST(EntryRestore, NeverWritesThroughLinksInTheDestination) {
+    struct Case {
+        const char* fault;
+        std::string entry;
+        bool linkToFolder;       // the link leads to the outside folder, else to a missing file there
+        std::string linkAt;      // below the destination
+        bool restored;
+    };
+    const Case cases[] = {
+        {"writes through a linked folder level", "link/pwned.txt", true, "link", false},
+        {"creates a folder entry through a linked level", "link/sub/", true, "link", false},
+        {"creates the file a dangling link names", "dangling.txt", false, "dangling.txt", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Sandbox box;
+        const fs::path outside = box.root / "outside";
+        fs::create_directories(outside);
+        fs::create_directories(box.DestPath());
+        std::error_code ec;
+        if (c.linkToFolder) {
+            fs::create_directory_symlink(outside, box.DestPath(c.linkAt), ec);
+        } else {
+            fs::create_symlink(outside / "created.txt", box.DestPath(c.linkAt), ec);
+        }
+        if (ec) GTEST_SKIP() << "links can't be made here: " << ec.message();
+        ZipBuilder zip;
+        if (c.entry.back() == '/') {
+            zip.AddFolder(c.entry);
+        } else {
+            zip.Add(c.entry, "DATA");
+        }
+        RestoreFailure failure;
+        EXPECT_EQ(box.Run(zip, &failure), c.restored ? RESTORE_OK : RESTORE_ENTRY_FAILED);
+        EXPECT_TRUE(Tree(outside).empty()) << "something was written outside the destination";
+        if (c.restored) {
+            EXPECT_FALSE(fs::is_symlink(box.DestPath(c.linkAt))) << "the link was not replaced by the file";
+            EXPECT_EQ(box.Read(c.linkAt), "DATA");
+        }
+    }
+}
+
+// Distinct names that lead to one file: the later would replace what the
+// run has just restored and success would be reported for data now gone.
+TEST(RestoreRun, RefusesASecondEntryThatLandsOnTheSameFile) {
+    struct Case {
+        const char* fault;
+        std::string first, second, path;
+    };
+    const Case cases[] = {
+        {"question mark cleaned onto an existing name", "a_b.txt", "a?b.txt", "a_b.txt"},
+        {"empty level collapsed onto a name", "d/x.txt", "d//x.txt", "d/x.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Sandbox box;
+        ZipBuilder zip;
+        zip.Add(c.first, "ONE");
+        zip.Add(c.second, "TWO");
+        RestoreFailure failure;
+        EXPECT_EQ(box.Run(zip, &failure), RESTORE_ENTRY_FAILED);
+        EXPECT_EQ(failure.reason, EntryFailure::kDuplicateName);
+        EXPECT_EQ(failure.entryIndex, 1);
+        EXPECT_EQ(box.Read(c.path), "ONE");
+    }
+}

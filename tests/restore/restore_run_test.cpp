@@ -143,6 +143,16 @@ TEST(RestoreRun, NamesTheFailingEntry) {
     ASSERT_EQ(RestoreArchive(box.Dest(), box.Archive(), nullptr, &failure), RESTORE_ENTRY_FAILED);
     EXPECT_EQ(failure.entryIndex, 1);
     EXPECT_EQ(failure.reason, EntryFailure::kFetchFailed);
+
+    // The name search finds the earlier entry; the failure still names the
+    // later one, which is the one that was refused.
+    ZipBuilder cases;
+    cases.Add("Read.txt", "ONE");
+    cases.Add("read.txt", "TWO");
+    ASSERT_EQ(box.Run(cases, &failure), RESTORE_ENTRY_FAILED);
+    EXPECT_EQ(failure.reason, EntryFailure::kNameMismatch);
+    EXPECT_EQ(failure.entryIndex, 1);
+    EXPECT_EQ(failure.entryName, u"read.txt");
 }
 
 // Records what the worker tells its owner, and on which thread.
