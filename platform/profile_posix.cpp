@@ -208,7 +208,9 @@ std::u16string ReadIniValue(const std::u16string& path, const std::u16string& se
     const auto range = FindSection(file, section);
     if (!range) return Cut(fallback, capacity);
     const auto line = FindKey(file, *range, key);
-    if (!line) return Cut(fallback, capacity);
+    // A bare key with no "=" holds no value at all: it reads as absent, while
+    // a write still replaces that line.
+    if (!line || Trim(file.lines[*line].text).find(u'=') == std::u16string_view::npos) return Cut(fallback, capacity);
     return Cut(Unquote(SplitEntry(Trim(file.lines[*line].text)).value), capacity);
 }
 

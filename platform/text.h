@@ -14,7 +14,7 @@ namespace platform {
 // of them.
 std::u16string AnsiToUtf16(std::string_view bytes);
 
-// UTF-16 to the ANSI code page (WideCharToMultiByte, CP_ACP, flags 0).
+// UTF-16 to the ANSI code page (WideCharToMultiByte, CP_ACP, no best fit).
 // Characters the code page lacks become its default character '?'.
 // `usedDefault`, when given, tells whether that happened.
 std::string Utf16ToAnsi(std::u16string_view text, bool* usedDefault = nullptr);

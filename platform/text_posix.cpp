@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -68,34 +69,65 @@ std::u16string AnsiToUtf16(std::string_view bytes) {
         result.append(buffer, produced);
         if (r == static_cast<std::size_t>(-1)) {
             if (errno == E2BIG) continue;
-            // A byte that starts no character, or a lead byte whose trail is
-            // missing or invalid: Windows gives the default character for the
-            // lead byte and reads on from the next byte. A trail byte that is
-            // itself a character (ASCII) is kept.
+            // What Windows makes of bytes that form no character of code
+            // page 932: 0x80, 0xA0 and 0xFD-0xFF stand for themselves (as
+            // U+0080 and private-use U+F8F0-F8F3); a lead byte takes the next
+            // byte with it, whatever it is, and both become U+30FB, as does a
+            // lead byte at the very end.
             const auto lead = static_cast<unsigned char>(*in);
             const bool isLead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-            if (isLead && inLeft >= 2) {
-                const auto trail = static_cast<unsigned char>(in[1]);
-                const bool trailValid = trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
-                if (trailValid) {
-                    // A valid-looking pair with no mapping: Windows gives U+30FB.
-                    result.push_back(u'\u30FB');
-                    in += 2;
-                    inLeft -= 2;
-                    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
-                    continue;
-                }
+            std::size_t used = 1;
+            if (lead == 0x80) {
+                result.push_back(u'\u0080');
+            } else if (lead == 0xA0) {
+                result.push_back(u'\uF8F0');
+            } else if (lead >= 0xFD) {
+                result.push_back(static_cast<char16_t>(0xF8F1 + (lead - 0xFD)));
+            } else if (isLead) {
+                result.push_back(u'\u30FB');
+                used = inLeft >= 2 ? 2 : 1;
+            } else {
+                result.push_back(u'?');
             }
-            result.push_back(u'?');
-            ++in;
-            --inLeft;
+            in += used;
+            inLeft -= used;
             iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
         }
     }
     return result;
 }
 
+namespace {
+
+// Characters iconv's code page 932 maps for compatibility with older
+// Shift_JIS tables, which Windows' code page 932 does not have: Windows
+// gives them the default character, and so must we.
+bool WindowsLacks(char16_t c) {
+    switch (c) {
+        case 0x00A2: case 0x00A3: case 0x00A5: case 0x00AC:
+        case 0x2016: case 0x203E: case 0x2212: case 0x301C:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 std::string Utf16ToAnsi(std::u16string_view text, bool* usedDefault) {
+    if (std::any_of(text.begin(), text.end(), WindowsLacks)) {
+        std::u16string cleaned(text);
+        bool replaced = false;
+        for (char16_t& c : cleaned) {
+            if (WindowsLacks(c)) {
+                c = u'?';
+                replaced = true;
+            }
+        }
+        std::string out = Utf16ToAnsi(cleaned, usedDefault);
+        if (usedDefault && replaced) *usedDefault = true;
+        return out;
+    }
     if (usedDefault) *usedDefault = false;
     std::string result;
     if (text.empty()) return result;

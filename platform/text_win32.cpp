@@ -20,11 +20,16 @@ std::string Utf16ToAnsi(std::u16string_view text, bool* usedDefault) {
     if (usedDefault) *usedDefault = false;
     if (text.empty()) return {};
     const auto* w = reinterpret_cast<const wchar_t*>(text.data());
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    // No best fit: a character the code page lacks becomes the default
+    // character, never a look-alike ("é" must not turn into "e" and find,
+    // or decode to, something else).
+    constexpr DWORD kFlags = WC_NO_BEST_FIT_CHARS;
+    const int n = ::WideCharToMultiByte(CP_ACP, kFlags, w, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     if (n <= 0) return {};
     std::string out(static_cast<std::size_t>(n), '\0');
     BOOL defaulted = FALSE;
-    ::WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(text.size()), out.data(), n, nullptr, &defaulted);
+    if (::WideCharToMultiByte(CP_ACP, kFlags, w, static_cast<int>(text.size()), out.data(), n, nullptr, &defaulted) <= 0)
+        return {};
     if (usedDefault) *usedDefault = defaulted != FALSE;
     return out;
 }

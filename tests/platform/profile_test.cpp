@@ -66,6 +66,7 @@ const char kSample[] =
     "Quoted=\"in quotes\"\r\n"
     "Long=0123456789ABCDEF\r\n"
     "Japanese=\x83\x65\x83\x58\x83\x67\r\n"
+    "Bare\r\n"
     "\r\n"
     "[other]\r\n"
     "CurrentVersion=9.9.9.9\r\n"
@@ -96,6 +97,7 @@ const ReadCase kReads[] = {
     {"value exactly at the capacity", u"Update", u"Long", u"d", 16, u"0123456789ABCDEF"},
     {"value in code page 932", u"Update", u"Japanese", u"d", 31, u"テスト"},
     {"first of two same-named sections only", u"Update", u"Second", u"absent", 31, u"absent"},
+    {"a bare key without \"=\" read as an empty value", u"Update", u"Bare", u"fallback", 31, u"fallback"},
 };
 
 TEST(Profile, ReadsValuesWithTheSystemRules) {

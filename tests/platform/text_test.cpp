@@ -48,6 +48,14 @@ TEST(AnsiCodePage, UnmappableCharactersBecomeTheDefaultCharacter) {
         // Each half of a surrogate pair is one unit without a mapping.
         {"emoji (surrogate pair) not defaulted", u"x\U0001F600y", "x??y"},
         {"Devanagari not defaulted", u"\u0915", "?"},
+        {"accented letter given a look-alike", u"caf\u00E9", "caf?"},
+        {"wave dash (U+301C) taken for the full-width tilde", u"\u301C", "?"},
+        {"double vertical line mapped", u"\u2016", "?"},
+        {"minus sign taken for the full-width hyphen-minus", u"\u2212", "?"},
+        {"overline taken for a tilde", u"\u203E", "?"},
+        {"yen sign taken for a backslash", u"\u00A5", "?"},
+        {"cent, pound and not signs mapped", u"\u00A2\u00A3\u00AC", "???"},
+        {"broken bar given a look-alike", u"\u00A6", "?"},
     };
     for (const auto& c : cases) {
         bool usedDefault = false;
@@ -56,14 +64,21 @@ TEST(AnsiCodePage, UnmappableCharactersBecomeTheDefaultCharacter) {
     }
 }
 
-TEST(AnsiCodePage, BrokenMultiByteTextStillConverts) {
-    // A lead byte with nothing after it must not swallow or crash; what
-    // Windows makes of it is the reference.
-    const std::u16string lone = platform::AnsiToUtf16("ab\x83");
-    ASSERT_GE(lone.size(), 3u);
-    EXPECT_EQ(lone.substr(0, 2), u"ab");
-    const std::u16string badTrail = platform::AnsiToUtf16("\x83\x20z");
-    EXPECT_EQ(badTrail.back(), u'z');
+TEST(AnsiCodePage, BrokenMultiByteTextReadsAsWindowsReadsIt) {
+    struct Case {
+        const char* fault;
+        std::string ansi;
+        std::u16string wide;
+    };
+    const Case cases[] = {
+        {"lead byte at the end swallowed", "ab\x8C", u"ab\u30FB"},
+        {"lead byte and a space not taken as one", "\x81\x20z", u"\u30FBz"},
+        {"lead byte and DEL not taken as one", "\x81\x7Fz", u"\u30FBz"},
+        {"0x80 not kept", "\x80", u"\u0080"},
+        {"0xA0 not kept", "\xA0", u"\uF8F0"},
+        {"0xFD to 0xFF not kept", "\xFD\xFE\xFF", u"\uF8F1\uF8F2\uF8F3"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::AnsiToUtf16(c.ansi), c.wide) << c.fault;
 }
 
 TEST(Utf8, RoundTripsAndRepairsIllFormedInput) {
