@@ -19,7 +19,9 @@ constexpr std::size_t kDirectReadThreshold = 16 * 1024;
 bool OsRead(ArchiveSource& source, std::uint64_t at, void* into, std::size_t count, std::size_t& received) {
     received = 0;
     ++source.osReads;
-    if (!source.handle.SetPosition(at) || !source.handle.Read(into, count, received)) {
+    // A pipe can't be positioned: its bytes are read as they come, which is
+    // what a caller that could not seek still gets to check.
+    if ((source.seekable && !source.handle.SetPosition(at)) || !source.handle.Read(into, count, received)) {
         source.readFailed = true;
         return false;
     }
@@ -97,6 +99,10 @@ int ReadSourceByte(ArchiveSource& source, std::uint8_t& byte, bool& received) {
 
 namespace {
 
+// A field cut short by the end of the file fails like a failed read. Taken
+// as a field of zeros it would make an archive comment that ends in the end
+// record's signature read as a valid record of no entries, and a restore of
+// a full archive would report success having restored nothing.
 int ReadLittleEndian(ArchiveSource& source, int bytes, std::uint32_t& value) {
     value = 0;
     std::uint32_t v = 0;
