@@ -17,6 +17,22 @@ using FileTime = std::uint64_t;
 // Seconds between 1601-01-01 and 1970-01-01.
 inline constexpr std::int64_t kFileTimeUnixEpochSeconds = 11644473600LL;
 
+// Which file a path or handle leads to, whatever name reached it: volume
+// serial and file index on Windows, device and inode on POSIX. Two names
+// the file system merges ("a" and "A" on a folded volume, a short name and
+// its long one) give the same identity.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+struct FileIdentityHash {
+    std::size_t operator()(const FileIdentity& id) const noexcept {
+        return static_cast<std::size_t>(id.index * 0x9E3779B97F4A7C15ull ^ id.volume);
+    }
+};
+
 class File {
 public:
     File() noexcept = default;
@@ -37,6 +53,14 @@ public:
     // owner write bit is cleared, while the returned handle can still write.
     // An empty File on failure.
     static File CreateAlways(std::u16string_view path, std::uint32_t attributes);
+
+    // Creates a file that did not exist, for writing, with no sharing: fails
+    // when anything at all stands at the path, a link (dangling or not)
+    // included, so nothing is ever written through what was there (Win32:
+    // CREATE_NEW; POSIX: O_CREAT|O_EXCL|O_NOFOLLOW). `existed`, when given,
+    // tells a clash with something there from other failures. An empty File
+    // on failure.
+    static File CreateNew(std::u16string_view path, bool* existed = nullptr);
 
     bool IsOpen() const noexcept;
 
@@ -60,6 +84,14 @@ public:
     // left unchanged; where the file system keeps no creation time it is
     // skipped. False when the OS refuses.
     bool SetTimes(FileTime creation, FileTime access, FileTime write) noexcept;
+
+    // Sets the times as SetTimes does and leaves the file with normal
+    // attributes (none of read-only, hidden, system, archive), through the
+    // handle: no second lookup of the path.
+    bool SetTimesAndNormal(FileTime creation, FileTime access, FileTime write) noexcept;
+
+    // The identity of the open file. False when the OS can't tell.
+    bool GetIdentity(FileIdentity& identity) const noexcept;
 
     // Closes now; false when the OS reported an error (data may be lost).
     bool Close() noexcept;

@@ -61,6 +61,20 @@ File File::CreateAlways(std::u16string_view path, std::uint32_t attributes) {
     return File(fd);
 }
 
+File File::CreateNew(std::u16string_view path, bool* existed) {
+    if (existed) *existed = false;
+    const std::string p = Utf16ToUtf8(path);
+    if (p.empty()) return File();
+    const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // O_EXCL reports a link at the path (even a dangling one) as EEXIST;
+        // ELOOP comes from O_NOFOLLOW on some systems.
+        if (existed) *existed = errno == EEXIST || errno == ELOOP;
+        return File();
+    }
+    return File(fd);
+}
+
 bool File::IsOpen() const noexcept { return handle_ != kNone; }
 
 bool File::IsDiskFile() const noexcept {
@@ -129,6 +143,20 @@ bool File::SetTimes(FileTime /*creation*/, FileTime access, FileTime write) noex
     times[0] = access ? ToTimespec(access) : timespec{0, UTIME_OMIT};
     times[1] = write ? ToTimespec(write) : timespec{0, UTIME_OMIT};
     return ::futimens(Fd(handle_), times) == 0;
+}
+
+bool File::SetTimesAndNormal(FileTime creation, FileTime access, FileTime write) noexcept {
+    // A file this back end creates is writable by its owner already: the
+    // times are all there is to set.
+    return SetTimes(creation, access, write);
+}
+
+bool File::GetIdentity(FileIdentity& identity) const noexcept {
+    struct stat st{};
+    if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0) return false;
+    identity.volume = static_cast<std::uint64_t>(st.st_dev);
+    identity.index = static_cast<std::uint64_t>(st.st_ino);
+    return true;
 }
 
 bool File::Close() noexcept {

@@ -38,6 +38,20 @@ File File::CreateAlways(std::u16string_view path, std::uint32_t attributes) {
     return File(reinterpret_cast<std::intptr_t>(h));
 }
 
+File File::CreateNew(std::u16string_view path, bool* existed) {
+    if (existed) *existed = false;
+    const std::u16string p(path);
+    // CREATE_NEW fails on anything at the path, a link (dangling or not)
+    // included, so nothing is ever created or written through one.
+    HANDLE h = ::CreateFileW(W(p), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) {
+        const DWORD error = ::GetLastError();
+        if (existed) *existed = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        return File();
+    }
+    return File(reinterpret_cast<std::intptr_t>(h));
+}
+
 bool File::IsOpen() const noexcept { return handle_ != kNone && handle_ != 0; }
 
 bool File::IsDiskFile() const noexcept { return IsOpen() && ::GetFileType(H(handle_)) == FILE_TYPE_DISK; }
@@ -95,6 +109,26 @@ bool File::SetTimes(FileTime creation, FileTime access, FileTime write) noexcept
     // A null pointer leaves that time as it is.
     FILETIME c = ToFiletime(creation), a = ToFiletime(access), w = ToFiletime(write);
     return ::SetFileTime(H(handle_), creation ? &c : nullptr, access ? &a : nullptr, write ? &w : nullptr) != FALSE;
+}
+
+bool File::SetTimesAndNormal(FileTime creation, FileTime access, FileTime write) noexcept {
+    if (!IsOpen()) return false;
+    // One call for times and attributes; a time of 0 leaves that time as it
+    // is, like SetFileTime's null pointers.
+    FILE_BASIC_INFO info{};
+    info.CreationTime.QuadPart = static_cast<LONGLONG>(creation);
+    info.LastAccessTime.QuadPart = static_cast<LONGLONG>(access);
+    info.LastWriteTime.QuadPart = static_cast<LONGLONG>(write);
+    info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(H(handle_), FileBasicInfo, &info, sizeof info) != FALSE;
+}
+
+bool File::GetIdentity(FileIdentity& identity) const noexcept {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!IsOpen() || !::GetFileInformationByHandle(H(handle_), &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
 }
 
 bool File::Close() noexcept {

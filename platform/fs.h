@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file.h"
+
 namespace platform {
 
 // The separator between folder levels in destination paths: '\\' on
@@ -57,8 +59,33 @@ bool CanRead(const std::u16string& path);
 bool FindAny(const std::u16string& path);
 
 // Moves a file onto another path, replacing a file there
-// (MoveFileExW with MOVEFILE_REPLACE_EXISTING; rename on POSIX).
+// (MoveFileExW with MOVEFILE_REPLACE_EXISTING; rename on POSIX). A link at
+// the new path is itself replaced, never what it leads to.
 bool MoveReplacing(const std::u16string& from, const std::u16string& to);
+
+// What a no-replace move did.
+enum class MoveResult {
+    kMoved,        // the file now stands at the new path
+    kExists,       // something stands at the new path; nothing was changed
+    kOtherVolume,  // the two paths are on different volumes; nothing was changed
+    kFailed,       // any other refusal; nothing was changed
+};
+
+// Moves a file onto a path where nothing stands, never replacing anything
+// (MoveFileExW without MOVEFILE_REPLACE_EXISTING or MOVEFILE_COPY_ALLOWED;
+// renameat2 with RENAME_NOREPLACE, or link and unlink where the file system
+// refuses that flag).
+MoveResult MoveNoReplace(const std::u16string& from, const std::u16string& to);
+
+// What stands at a path, read without following a link and without opening
+// it for reading or writing (lstat; CreateFileW with no access,
+// FILE_FLAG_OPEN_REPARSE_POINT and FILE_FLAG_BACKUP_SEMANTICS).
+struct PathIdentity {
+    bool exists = false;
+    bool folder = false;  // a real folder, not a link to one
+    FileIdentity identity;
+};
+PathIdentity ReadPathIdentity(const std::u16string& path);
 
 // Full path of the running executable (GetModuleFileNameW;
 // /proc/self/exe on POSIX). Empty on failure.

@@ -3,6 +3,7 @@
 // the owner write bit.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,9 +111,44 @@ bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
     const std::string f = Native(from), t = Native(to);
     if (f.empty() || t.empty()) return false;
     struct stat st{};
-    // MoveFileExW does not replace a folder.
-    if (::stat(t.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    // MoveFileExW does not replace a folder. A link to one is replaced like
+    // any link: rename swaps the directory entry, never what it leads to.
+    if (::lstat(t.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
     return std::rename(f.c_str(), t.c_str()) == 0;
+}
+
+namespace {
+
+MoveResult MoveError(int error) {
+    if (error == EEXIST) return MoveResult::kExists;
+    if (error == EXDEV) return MoveResult::kOtherVolume;
+    return MoveResult::kFailed;
+}
+
+}  // namespace
+
+MoveResult MoveNoReplace(const std::u16string& from, const std::u16string& to) {
+    const std::string f = Native(from), t = Native(to);
+    if (f.empty() || t.empty()) return MoveResult::kFailed;
+    if (::renameat2(AT_FDCWD, f.c_str(), AT_FDCWD, t.c_str(), RENAME_NOREPLACE) == 0) return MoveResult::kMoved;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return MoveError(errno);
+    // A file system without the flag: a hard link can't replace anything
+    // either, and the old name goes once the new one stands.
+    if (::link(f.c_str(), t.c_str()) != 0) return MoveError(errno);
+    ::unlink(f.c_str());
+    return MoveResult::kMoved;
+}
+
+PathIdentity ReadPathIdentity(const std::u16string& path) {
+    PathIdentity result;
+    const std::string p = Native(path);
+    struct stat st{};
+    if (p.empty() || ::lstat(p.c_str(), &st) != 0) return result;
+    result.exists = true;
+    result.folder = S_ISDIR(st.st_mode);
+    result.identity.volume = static_cast<std::uint64_t>(st.st_dev);
+    result.identity.index = static_cast<std::uint64_t>(st.st_ino);
+    return result;
 }
 
 std::u16string ModulePath() {

@@ -55,6 +55,51 @@ bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
     return ::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
+MoveResult MoveNoReplace(const std::u16string& from, const std::u16string& to) {
+    if (::MoveFileExW(W(from), W(to), 0)) return MoveResult::kMoved;
+    switch (::GetLastError()) {
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+        return MoveResult::kExists;
+    case ERROR_NOT_SAME_DEVICE:
+        return MoveResult::kOtherVolume;
+    default:
+        // Some refusals (access denied on a folder, a sharing clash) don't
+        // say whether something stands there: the caller looks.
+        return ::GetFileAttributesW(W(to)) != INVALID_FILE_ATTRIBUTES ? MoveResult::kExists : MoveResult::kFailed;
+    }
+}
+
+PathIdentity ReadPathIdentity(const std::u16string& path) {
+    PathIdentity result;
+    // No access rights: only the metadata is read, and the reparse point
+    // itself is opened, never what a link leads to.
+    HANDLE h = ::CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        // Something may stand there that can't be opened even this way (a
+        // file in use by another program with no sharing): it exists but
+        // is no file this run made.
+        const DWORD attributes = ::GetFileAttributesW(W(path));
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            result.exists = true;
+            result.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        }
+        return result;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(h, &info) != FALSE;
+    ::CloseHandle(h);
+    result.exists = true;
+    if (!known) return result;
+    result.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                    (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    result.identity.volume = info.dwVolumeSerialNumber;
+    result.identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return result;
+}
+
 std::u16string ModulePath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {

@@ -4,10 +4,16 @@
 // What the user relies on, and what shapes the code below:
 // - nothing outside the destination is created, deleted or written, so an
 //   entry's name is judged before anything on disk is touched;
-// - a failing entry never destroys what stood at its path: over an existing
-//   file the data goes to a temporary file beside it, which replaces the old
-//   file only once the extraction has vouched for every byte; a failed
-//   entry leaves nothing of itself behind;
+// - a failing entry never destroys what stood at its path: every entry's
+//   data goes to a new temporary file, which takes the target's place only
+//   once the extraction has vouched for every byte; a failed entry leaves
+//   nothing of itself behind;
+// - nothing is ever opened for writing at a target path: whatever stands
+//   there (a file, a link, a pipe, a device) is replaced by a move, never
+//   written through;
+// - one file per entry: the run knows every file it has restored by
+//   identity, so names the file system takes as one can't overwrite each
+//   other, whatever the file system's rules;
 // - the run's codes are fixed (0, -3, -4, -5, -6): the dialog and the
 //   console front end turn them into text, the engine never does.
 
@@ -81,10 +87,10 @@ bool HasDeviceComponent(std::u16string_view name) {
     return false;
 }
 
-// A short random name for a file that lives only while one entry is being
-// extracted. It is checked against the disk before use, so it can't clash
-// with anything already there, an earlier entry included, and it is gone
-// before the next entry starts.
+// A short random name for a file that lives only while one entry's data is
+// being produced. The file is created exclusively, so a clash with anything
+// already there, an earlier entry included, only means another draw; a file
+// left by an interrupted run can't shadow a real entry's name by chance.
 std::u16string RandomName(std::size_t length) {
     static constexpr char16_t kAlphabet[] = u"abcdefghijklmnopqrstuvwxyz0123456789";
     static std::atomic<std::uint64_t> counter{0};
@@ -102,20 +108,106 @@ std::u16string RandomName(std::size_t length) {
     return name;
 }
 
-// A path in `folder` (ending in the separator) where nothing stands yet.
-// Empty when no such name could be found within the length limit.
-std::u16string TemporaryPathIn(const std::u16string& folder) {
-    if (folder.size() >= kMaxPathUnits) return {};
-    const std::size_t length = std::min(kTempNameUnits, kMaxPathUnits - folder.size());
-    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        std::u16string candidate = folder + RandomName(length);
-        if (!platform::FindAny(candidate)) return candidate;
-    }
-    return {};
+// Removes a temporary file that holds no vouched-for data.
+void Discard(const std::u16string& path) {
+    if (!path.empty()) platform::RemoveFile(path);
 }
 
-// ExtractEntry, with its verdict recorded for the caller.
-bool Extract(ArchiveHandle* handle, std::int32_t index, const std::u16string& path, RestoreFailure* failure) {
+// Why producing an entry's data failed, ready to copy into a RestoreFailure.
+struct ProduceFailure {
+    EntryFailure reason = EntryFailure::kNone;
+    ArchiveResult extractResult = ARCHIVE_OK;
+    ExtractFailure extractFailure = ExtractFailure::kNone;
+};
+
+bool Fail(RestoreFailure* failure, const ProduceFailure& why) {
+    if (failure) {
+        failure->extractResult = why.extractResult;
+        failure->extractFailure = why.extractFailure;
+    }
+    return Fail(failure, why.reason);
+}
+
+// An entry's checked data in a temporary file of its own, closed, with the
+// entry's times and normal attributes.
+struct Produced {
+    std::u16string path;
+    platform::FileIdentity identity;
+};
+
+// The entry's data on its way into the temporary file. `stop` lets another
+// thread end a long entry between two buffers.
+class TemporaryFileSink : public EntrySink {
+public:
+    TemporaryFileSink(platform::File& file, const std::atomic<bool>* stop) : file_(file), stop_(stop) {}
+    bool Write(const std::uint8_t* data, std::size_t size) override {
+        if (stop_ && stop_->load(std::memory_order_relaxed)) return false;
+        return file_.Write(data, size);
+    }
+
+private:
+    platform::File& file_;
+    const std::atomic<bool>* stop_;
+};
+
+// Extracts file entry `index` into a new temporary file in `folder` (ending
+// in the separator). The file is created exclusively, so no name a clash
+// could have put there is ever written through; times, attributes and the
+// identity go through the open handle. On failure nothing is left behind.
+bool ProduceEntry(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry& entry, const std::u16string& folder,
+                  const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why) {
+    why = ProduceFailure{};
+    if (folder.size() >= kMaxPathUnits) {
+        why.reason = EntryFailure::kPathTooLong;
+        return false;
+    }
+    const std::size_t length = std::min(kTempNameUnits, kMaxPathUnits - folder.size());
+    platform::File file;
+    std::u16string path;
+    for (int attempt = 0; attempt < kTempNameAttempts && !file.IsOpen(); ++attempt) {
+        path = folder + RandomName(length);
+        bool existed = false;
+        file = platform::File::CreateNew(path, &existed);
+        if (!file.IsOpen() && !existed) {
+            why.reason = EntryFailure::kExtractFailed;
+            why.extractResult = ARCHIVE_NO_FILE;
+            why.extractFailure = ExtractFailure::kCreateFailed;
+            return false;
+        }
+    }
+    if (!file.IsOpen()) {
+        why.reason = EntryFailure::kPathTooLong;
+        return false;
+    }
+
+    TemporaryFileSink sink(file, stop);
+    ExtractFailure extractWhy = ExtractFailure::kNone;
+    ArchiveResult result = ExtractEntryToSink(handle, index, sink, &extractWhy);
+    if (result == ARCHIVE_OK) {
+        file.SetTimesAndNormal(entry.creationTime, entry.accessTime, entry.writeTime);
+        if (!file.GetIdentity(produced.identity)) {
+            result = ARCHIVE_WRITE_FAILED;
+            extractWhy = ExtractFailure::kWriteFailed;
+        }
+    }
+    // A close that reports an error may have lost written data.
+    if (!file.Close() && result == ARCHIVE_OK) {
+        result = ARCHIVE_WRITE_FAILED;
+        extractWhy = ExtractFailure::kWriteFailed;
+    }
+    if (result != ARCHIVE_OK) {
+        Discard(path);
+        why.reason = EntryFailure::kExtractFailed;
+        why.extractResult = result;
+        why.extractFailure = extractWhy;
+        return false;
+    }
+    produced.path = std::move(path);
+    return true;
+}
+
+// ExtractEntry for a folder entry, with its verdict recorded for the caller.
+bool ExtractFolder(ArchiveHandle* handle, std::int32_t index, const std::u16string& path, RestoreFailure* failure) {
     ExtractFailure why = ExtractFailure::kNone;
     const ArchiveResult result = ExtractEntry(handle, index, path, &why);
     if (result == ARCHIVE_OK) return true;
@@ -126,72 +218,59 @@ bool Extract(ArchiveHandle* handle, std::int32_t index, const std::u16string& pa
     return Fail(failure, EntryFailure::kExtractFailed);
 }
 
-// Removes a file that a failed entry left, whatever attributes the
-// extraction gave it.
-void DiscardLeftover(const std::u16string& path) {
-    if (!platform::FindAny(path)) return;
-    platform::WriteAttributes(path, platform::kAttributeNormal);
-    platform::RemoveFile(path);
-}
+// A name split into the levels it names: "/" and "\" both separate levels
+// (backups come from Windows, where a backslash in a name can only be a
+// separator), empty and "." levels name nothing and are dropped.
+struct NameParts {
+    std::vector<std::u16string_view> parts;
+    bool endsWithSeparator = false;
+};
 
-// Moves the verified temporary file onto the target. Most targets are new,
-// so the move is tried first; Windows refuses to replace a read-only,
-// hidden or system file, which is then made normal and the move tried again.
-bool PutInPlace(const std::u16string& temporary, const std::u16string& target) {
-    if (platform::MoveReplacing(temporary, target)) return true;
-    const std::uint32_t existing = platform::ReadAttributes(target);
-    if (existing == platform::kInvalidAttributes || (existing & platform::kAttributeDirectory) != 0) return false;
-    constexpr std::uint32_t kGuarded =
-        platform::kAttributeReadOnly | platform::kAttributeHidden | platform::kAttributeSystem;
-    if ((existing & kGuarded) == 0) return false;
-    return platform::WriteAttributes(target, platform::kAttributeNormal) &&
-           platform::MoveReplacing(temporary, target);
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+// False for a level ending in a dot or a space: Windows would store it
+// under another name ("a." as "a"), merging it with a name the run can't
+// see, and a backup written on Windows can't hold one.
+bool SplitName(std::u16string_view name, NameParts& split) {
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        const std::u16string_view part = name.substr(start, end - start);
+        if (!part.empty() && part != u".") {
+            if (part != u".." && (part.back() == u'.' || part.back() == u' ')) return false;
+            split.parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    split.endsWithSeparator = !name.empty() && IsSeparator(name.back());
+    return true;
 }
 
 // The target path of a cleaned name and the folder levels on the way, built
-// without touching the disk: "/" separates levels in names, the platform
-// separator in paths, and an empty level adds no second separator.
+// without touching the disk, with the platform separator between levels.
 struct TargetPlan {
     std::u16string target;
     std::vector<std::size_t> levelEnds;  // prefixes of `target` naming each folder level
     std::size_t leafStart = 0;           // where the leaf begins in `target`
 };
 
-TargetPlan PlanTarget(const std::u16string& cleaned, const std::u16string& destinationFolder) {
+TargetPlan PlanTarget(const NameParts& split, const std::u16string& destinationFolder) {
     const char16_t sep = platform::kPathSeparator;
     TargetPlan plan;
     plan.target = destinationFolder;
-    const std::size_t lastSlash = cleaned.rfind(u'/');
-    if (lastSlash == std::u16string::npos) {
-        plan.target += cleaned;
-        plan.leafStart = destinationFolder.size();
-        return plan;
+    const std::size_t levels = split.endsWithSeparator ? split.parts.size() : split.parts.size() - 1;
+    for (std::size_t i = 0; i < split.parts.size(); ++i) {
+        if (!plan.target.empty() && plan.target.back() != sep && (i > 0 || levels > 0)) plan.target.push_back(sep);
+        if (i == levels) plan.leafStart = plan.target.size();
+        plan.target.append(split.parts[i]);
+        if (i < levels) plan.levelEnds.push_back(plan.target.size());
     }
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = cleaned.find(u'/', start);
-        if (end == std::u16string::npos || end > lastSlash) break;
-        if (plan.target.empty() || plan.target.back() != sep) plan.target.push_back(sep);
-        plan.target.append(cleaned, start, end - start);
-        plan.levelEnds.push_back(plan.target.size());
-        start = end + 1;
+    if (levels == split.parts.size()) {
+        if (!plan.target.empty() && plan.target.back() != sep) plan.target.push_back(sep);
+        plan.leafStart = plan.target.size();
     }
-    plan.target.push_back(sep);
-    plan.leafStart = plan.target.size();
-    plan.target.append(cleaned, lastSlash + 1);
     return plan;
-}
-
-// The file a target path names, as a key: the file system takes a run of
-// separators as one.
-std::u16string FileKey(const std::u16string& target) {
-    std::u16string key;
-    key.reserve(target.size());
-    for (char16_t c : target) {
-        if (c == platform::kPathSeparator && !key.empty() && key.back() == platform::kPathSeparator) continue;
-        key.push_back(c);
-    }
-    return key;
 }
 
 // The folder chain of the previous entry, known to exist. Archives list
@@ -211,13 +290,34 @@ private:
     std::u16string deepest_;
 };
 
-// The entry restore. `expectedIndex` is the catalogue position the run
-// fetched the name from (-1 when the caller has none): the name search finds
-// the first entry of a name, so a later entry of exactly the same name would
-// silently get the earlier entry's data.
-bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
-                     std::int32_t expectedIndex, RestoreFailure* failure, KnownFolders* folders,
-                     std::unordered_set<std::u16string>* targets) {
+// What the run knows across entries.
+struct RunMemory {
+    KnownFolders folders;
+    // Target texts of the files restored so far: a second entry of the same
+    // text fails before its data is extracted.
+    std::unordered_set<std::u16string> targets;
+    // Identities of the files restored so far: names the file system merges
+    // in ways the text can't show ("x" and "X" on a folded volume, é and É,
+    // a short name) are caught when the file is placed.
+    std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored;
+};
+
+// An entry whose name and folders have passed, ready for its data.
+struct PreparedEntry {
+    std::int32_t index = -1;
+    ArchiveEntry found;
+    TargetPlan plan;
+    bool folderDone = false;  // a folder entry, complete
+};
+
+// Everything of one entry before its data: the name checks, the name
+// search, the folder levels, and the whole of a folder entry.
+// `expectedIndex` is the catalogue position the run fetched the name from
+// (-1 when the caller has none): the name search finds the first entry of a
+// name, so a later entry of exactly the same name would silently get the
+// earlier entry's data.
+bool PrepareEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
+                  std::int32_t expectedIndex, RestoreFailure* failure, RunMemory* memory, PreparedEntry& prepared) {
     if (failure) {
         *failure = RestoreFailure{};
         failure->entryIndex = expectedIndex;
@@ -232,12 +332,15 @@ bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& dest
 
     std::u16string cleaned = entryName;
     ReplaceQuestionMarks(cleaned);
-    const TargetPlan plan = PlanTarget(cleaned, destinationFolder);
+    NameParts split;
+    if (!SplitName(cleaned, split)) return Fail(failure, EntryFailure::kUnsafeName);
+    prepared.plan = PlanTarget(split, destinationFolder);
+    const TargetPlan& plan = prepared.plan;
     const std::u16string& target = plan.target;
     if (target.size() > kMaxPathUnits) return Fail(failure, EntryFailure::kPathTooLong);
 
-    std::int32_t index = -1;
-    ArchiveEntry found;
+    std::int32_t& index = prepared.index;
+    ArchiveEntry& found = prepared.found;
     if (FindEntryByName(handle, entryName, &index, found) != ARCHIVE_OK) return Fail(failure, EntryFailure::kNotFound);
     if (failure) failure->entryIndex = expectedIndex >= 0 ? expectedIndex : index;
     // The search ignores ASCII case; the disk may not. Of two names that
@@ -248,6 +351,7 @@ bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& dest
     // Folder levels, outermost first. A level that exists is left alone; a
     // plain file where a level goes can't hold the entry, so the entry fails
     // now rather than at the extraction.
+    KnownFolders* folders = memory ? &memory->folders : nullptr;
     for (std::size_t end : plan.levelEnds) {
         if (folders && folders->Holds(target, end)) continue;
         const std::u16string level = target.substr(0, end);
@@ -266,67 +370,117 @@ bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& dest
     const bool folderEntry = (found.attributes & platform::kAttributeDirectory) != 0;
     if (folderEntry) {
         // A folder entry replaces a file of its name (nothing is lost that
-        // the archive does not replace); an existing folder simply stays.
+        // the archive does not replace), unless this run restored that
+        // file; an existing folder simply stays.
         const std::uint32_t existing = platform::ReadAttributes(target);
         if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeReparsePoint) != 0)
             return Fail(failure, EntryFailure::kTargetInTheWay);
         if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeDirectory) == 0) {
+            const platform::PathIdentity there = platform::ReadPathIdentity(target);
+            if (memory && there.exists && memory->restored.count(there.identity) != 0)
+                return Fail(failure, EntryFailure::kDuplicateName);
             platform::WriteAttributes(target, platform::kAttributeNormal);
             if (!platform::RemoveFile(target)) return Fail(failure, EntryFailure::kTargetInTheWay);
         }
-        if (!Extract(handle, index, target, failure)) return false;
+        if (!ExtractFolder(handle, index, target, failure)) return false;
         platform::WriteAttributes(target, platform::kAttributeNormal);
         if (!platform::CanRead(target)) return Fail(failure, EntryFailure::kNotReadable);
+        prepared.folderDone = true;
         return true;
     }
 
-    // A file entry whose name ends in "/" names a folder: no file can be
-    // written there.
+    // A file entry whose name ends in a separator names a folder: no file
+    // can be written there.
     if (plan.leafStart == target.size()) return Fail(failure, EntryFailure::kTargetInTheWay);
 
-    // Two entries whose names lead to one file ("a?b" and "a_b", "d//x" and
+    // Two entries whose names lead to one text ("a?b" and "a_b", "d//x" and
     // "d/x"): the later would silently replace what this run has just
-    // restored, so it fails instead.
-    if (targets && !targets->insert(FileKey(target)).second) return Fail(failure, EntryFailure::kDuplicateName);
-
-    // With nothing at the target there is nothing to protect: the entry is
-    // written in place, and a failed extraction removes what it left. Any
-    // other target is kept until a complete, checked copy can replace it.
-    // A link at the target (dangling ones too) is replaced by the move, never
-    // written through.
-    const std::uint32_t existing = platform::ReadAttributes(target);
-    if (existing == platform::kInvalidAttributes) {
-        if (!Extract(handle, index, target, failure)) {
-            DiscardLeftover(target);
-            return false;
-        }
-    } else {
-        if ((existing & platform::kAttributeDirectory) != 0) return Fail(failure, EntryFailure::kTargetInTheWay);
-        // Beside the target: same folder, so the final move never crosses
-        // volumes. (On Windows a backslash inside the leaf separates levels
-        // too.)
-        const std::size_t folderEnd = target.rfind(platform::kPathSeparator);
-        if (folderEnd == std::u16string::npos) return Fail(failure, EntryFailure::kTargetInTheWay);
-        const std::u16string temporary = TemporaryPathIn(target.substr(0, folderEnd + 1));
-        if (temporary.empty()) return Fail(failure, EntryFailure::kPathTooLong);
-        if (!Extract(handle, index, temporary, failure)) {
-            DiscardLeftover(temporary);
-            return false;
-        }
-        // The data is complete and checked: only now is the old file
-        // replaced, in one step, so there is no moment with neither the old
-        // nor the new file.
-        if (!PutInPlace(temporary, target)) {
-            DiscardLeftover(temporary);
-            return Fail(failure, EntryFailure::kTargetInTheWay);
-        }
-    }
-
-    // Restored files keep their times but none of their stored attribute
-    // bits.
-    platform::WriteAttributes(target, platform::kAttributeNormal);
-    if (!platform::CanRead(target)) return Fail(failure, EntryFailure::kNotReadable);
+    // restored, so it fails before its data is even read.
+    if (memory && memory->targets.count(target) != 0) return Fail(failure, EntryFailure::kDuplicateName);
     return true;
+}
+
+// Makes a guarded file (read-only, hidden, system: Windows refuses to
+// replace those) normal, so that the move can replace it.
+bool UnguardForReplace(const std::u16string& target) {
+    const std::uint32_t existing = platform::ReadAttributes(target);
+    if (existing == platform::kInvalidAttributes || (existing & platform::kAttributeDirectory) != 0) return false;
+    constexpr std::uint32_t kGuarded =
+        platform::kAttributeReadOnly | platform::kAttributeHidden | platform::kAttributeSystem;
+    if ((existing & kGuarded) == 0) return false;
+    return platform::WriteAttributes(target, platform::kAttributeNormal);
+}
+
+enum class Placement { kPlaced, kOtherVolume, kFailed };
+
+// Puts the produced file at the target. Most targets are new, so a move
+// that never replaces comes first; it also tells, without a second look,
+// whether anything stands there. What stands there is then judged by
+// identity without following a link: a file this run restored fails the
+// entry, a folder fails it, anything else (a file, a link dangling or not,
+// a pipe, a device node) has its directory entry replaced by the move, and
+// is never opened. On failure the produced file is still there for the
+// caller to remove, and the target is as it was.
+Placement Place(const Produced& produced, const std::u16string& target, RunMemory* memory, RestoreFailure* failure) {
+    switch (platform::MoveNoReplace(produced.path, target)) {
+    case platform::MoveResult::kMoved:
+        break;
+    case platform::MoveResult::kOtherVolume:
+        return Placement::kOtherVolume;
+    case platform::MoveResult::kFailed:
+        Fail(failure, EntryFailure::kTargetInTheWay);
+        return Placement::kFailed;
+    case platform::MoveResult::kExists: {
+        const platform::PathIdentity there = platform::ReadPathIdentity(target);
+        if (memory && there.exists && memory->restored.count(there.identity) != 0) {
+            Fail(failure, EntryFailure::kDuplicateName);
+            return Placement::kFailed;
+        }
+        if (there.folder) {
+            Fail(failure, EntryFailure::kTargetInTheWay);
+            return Placement::kFailed;
+        }
+        if (!platform::MoveReplacing(produced.path, target) &&
+            !(UnguardForReplace(target) && platform::MoveReplacing(produced.path, target))) {
+            Fail(failure, EntryFailure::kTargetInTheWay);
+            return Placement::kFailed;
+        }
+        break;
+    }
+    }
+    if (memory) {
+        memory->targets.insert(target);
+        memory->restored.insert(produced.identity);
+    }
+    return Placement::kPlaced;
+}
+
+// The folder a target's file lives in, ending in the separator.
+std::u16string FolderOf(const TargetPlan& plan) { return plan.target.substr(0, plan.leafStart); }
+
+// The serial file entry: produced beside the target (same folder, so the
+// move never crosses volumes), then placed.
+bool RestoreFileBeside(ArchiveHandle* handle, const PreparedEntry& prepared, RunMemory* memory,
+                       const std::atomic<bool>* stop, RestoreFailure* failure) {
+    Produced produced;
+    ProduceFailure why;
+    if (!ProduceEntry(handle, prepared.index, prepared.found, FolderOf(prepared.plan), stop, produced, why))
+        return Fail(failure, why);
+    if (Place(produced, prepared.plan.target, memory, failure) != Placement::kPlaced) {
+        if (failure && failure->reason == EntryFailure::kNone) failure->reason = EntryFailure::kTargetInTheWay;
+        Discard(produced.path);
+        return false;
+    }
+    return true;
+}
+
+// The entry restore, serially.
+bool RestoreOneEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
+                     std::int32_t expectedIndex, RestoreFailure* failure, RunMemory* memory) {
+    PreparedEntry prepared;
+    if (!PrepareEntry(entryName, destinationFolder, handle, expectedIndex, failure, memory, prepared)) return false;
+    if (prepared.folderDone) return true;
+    return RestoreFileBeside(handle, prepared, memory, nullptr, failure);
 }
 
 // Closes the run's archive on every way out.
@@ -348,7 +502,7 @@ private:
 
 bool RestoreEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
                   RestoreFailure* failure) {
-    return RestoreOneEntry(entryName, destinationFolder, handle, -1, failure, nullptr, nullptr);
+    return RestoreOneEntry(entryName, destinationFolder, handle, -1, failure, nullptr);
 }
 
 int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
@@ -400,8 +554,7 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
     }
     if (observer) observer->OnRestoreProgress(progress);
 
-    KnownFolders folders;
-    std::unordered_set<std::u16string> targets;
+    RunMemory memory;
     for (std::int32_t i = 0; i < count; ++i) {
         // A record that can't be fetched names no entry: restoring whatever
         // the previous fetch left would report that entry twice and this
@@ -414,7 +567,7 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
             why.extractResult = fetched;
             return RESTORE_ENTRY_FAILED;
         }
-        if (!RestoreOneEntry(record.name, destinationFolder, archive.get(), i, &why, &folders, &targets))
+        if (!RestoreOneEntry(record.name, destinationFolder, archive.get(), i, &why, &memory))
             return RESTORE_ENTRY_FAILED;
         if (observer) {
             ++progress.entriesDone;

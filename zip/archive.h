@@ -4,6 +4,7 @@
 // reports an ArchiveResult; nothing is thrown. Handle-level results are also
 // kept in lastReaderResult. One thread uses one archive at a time.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -99,6 +100,24 @@ ArchiveResult FindEntryByName(ArchiveHandle* handle, std::u16string_view name, s
 // content. `failure`, when given, tells which check failed.
 ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std::u16string& targetPath,
                            ExtractFailure* failure = nullptr);
+
+// Where ExtractEntryToSink delivers an entry's data, in order. Write
+// returns false to stop the extraction (a failed write, or the caller
+// giving up); the extraction then fails with kWriteFailed.
+class EntrySink {
+public:
+    virtual ~EntrySink() = default;
+    virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
+};
+
+// Delivers file entry `index`'s data to `sink` with every check ExtractEntry
+// makes (an encrypted entry is refused before any byte; short, corrupt or
+// unreadable data and a CRC mismatch after the whole entry fail with
+// ARCHIVE_WRITE_FAILED), and writes nothing anywhere else. The sink may
+// have received bytes of a failing entry: only ARCHIVE_OK vouches for them.
+// A folder entry has no data: ARCHIVE_BAD_ARGUMENT.
+ArchiveResult ExtractEntryToSink(ArchiveHandle* handle, std::int32_t index, EntrySink& sink,
+                                 ExtractFailure* failure = nullptr);
 
 // Creates `root` + `path` and each of its ancestors below root (root ends
 // with a separator). Results of the folder creations are ignored; a path

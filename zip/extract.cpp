@@ -83,8 +83,21 @@ void EnsureFolderChain(std::u16string_view root, std::u16string_view path) {
     MakeChain(root, path);
 }
 
-ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std::u16string& targetPath,
-                           ExtractFailure* failure) {
+namespace {
+
+// The output file of ExtractEntry as a sink.
+class FileSink : public EntrySink {
+public:
+    explicit FileSink(platform::File& file) : file_(file) {}
+    bool Write(const std::uint8_t* data, std::size_t size) override { return file_.Write(data, size); }
+
+private:
+    platform::File& file_;
+};
+
+// Steps shared by both extractions up to the entry's record: the handle,
+// the index, the cursor. ARCHIVE_OK with `entry` filled, or the failure.
+ArchiveResult PrepareEntry(ArchiveHandle* handle, std::int32_t index, ArchiveEntryA& entry, ExtractFailure* failure) {
     if (failure) *failure = ExtractFailure::kNone;
     if (!handle || !handle->reader) return Fail(failure, ExtractFailure::kNone, ARCHIVE_BAD_ARGUMENT);
     if (handle->kind != 1) return Fail(failure, ExtractFailure::kNone, ARCHIVE_WRONG_KIND);
@@ -95,9 +108,67 @@ ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std:
     if (index < 0 || static_cast<std::uint32_t>(index) >= catalog->entryCount)
         return Fail(failure, ExtractFailure::kNone, ARCHIVE_BAD_ARGUMENT);
     if (!MoveCursorTo(catalog, index)) return Fail(failure, ExtractFailure::kOpenFailed, ARCHIVE_CORRUPT);
-    ArchiveEntryA entry;
     if (const ArchiveResult r = GetEntry(reader, index, entry); r != ARCHIVE_OK)
         return Fail(failure, ExtractFailure::kOpenFailed, r);
+    return ARCHIVE_OK;
+}
+
+// Streams the entry under the cursor into the sink and judges the data once
+// the stream has ended. kNone when every byte arrived and checked out.
+ExtractFailure CopyEntry(ArchiveReader* reader, EntrySink& sink) {
+    ArchiveCatalog* catalog = reader->catalog.get();
+    OpenEntryStream(catalog);  // a failed open shows as the first read's failure
+    std::vector<std::uint8_t>& buffer = reader->copyBuffer;
+    if (buffer.size() != kCopyBuffer) buffer.resize(kCopyBuffer);
+    ExtractFailure why = ExtractFailure::kNone;
+    for (;;) {
+        const std::int32_t got = ReadEntryStream(catalog, buffer.data(), kCopyBuffer);
+        if (got < 0) {
+            why = got == CATALOG_BAD_PARAMETER ? ExtractFailure::kOpenFailed : ExtractFailure::kReadFailed;
+            break;
+        }
+        if (got == 0) break;
+        if (!sink.Write(buffer.data(), static_cast<std::size_t>(got))) {
+            why = ExtractFailure::kWriteFailed;
+            break;
+        }
+    }
+    if (why == ExtractFailure::kNone) {
+        const EntryStreamFacts facts = GetEntryStreamFacts(catalog);
+        if (facts.encrypted) why = ExtractFailure::kEncrypted;
+        else if (facts.corruptData) why = ExtractFailure::kCorruptData;
+        else if (!facts.complete || facts.shortData) why = ExtractFailure::kShortData;
+        else if (!facts.crcMatches) why = ExtractFailure::kCrcMismatch;
+    }
+    return why;
+}
+
+}  // namespace
+
+ArchiveResult ExtractEntryToSink(ArchiveHandle* handle, std::int32_t index, EntrySink& sink,
+                                 ExtractFailure* failure) {
+    ArchiveEntryA entry;
+    if (const ArchiveResult r = PrepareEntry(handle, index, entry, failure); r != ARCHIVE_OK) return r;
+    if (entry.attributes & platform::kAttributeDirectory)
+        return Fail(failure, ExtractFailure::kNone, ARCHIVE_BAD_ARGUMENT);
+    ArchiveReader* reader = handle->reader.get();
+    ArchiveCatalog* catalog = reader->catalog.get();
+    // No password exists anywhere: an encrypted entry can only come out as
+    // ciphertext, so the sink gets nothing.
+    if (catalog->currentHeader.flags & kFlagEncrypted)
+        return Fail(failure, ExtractFailure::kEncrypted, ARCHIVE_WRITE_FAILED);
+    const ExtractFailure why = CopyEntry(reader, sink);
+    if (catalog->openStream) CloseEntryStream(catalog);
+    if (why != ExtractFailure::kNone) return Fail(failure, why, ARCHIVE_WRITE_FAILED);
+    return Fail(failure, ExtractFailure::kNone, ARCHIVE_OK);
+}
+
+ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std::u16string& targetPath,
+                           ExtractFailure* failure) {
+    ArchiveEntryA entry;
+    if (const ArchiveResult r = PrepareEntry(handle, index, entry, failure); r != ARCHIVE_OK) return r;
+    ArchiveReader* reader = handle->reader.get();
+    ArchiveCatalog* catalog = reader->catalog.get();
 
     if (entry.attributes & platform::kAttributeDirectory) {
         const std::u16string name =
@@ -129,29 +200,8 @@ ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std:
     platform::File out = platform::File::CreateAlways(targetPath, entry.attributes);
     if (!out.IsOpen()) return Fail(failure, ExtractFailure::kCreateFailed, ARCHIVE_NO_FILE);
 
-    OpenEntryStream(catalog);  // a failed open shows as the first read's failure
-    std::vector<std::uint8_t>& buffer = reader->copyBuffer;
-    if (buffer.size() != kCopyBuffer) buffer.resize(kCopyBuffer);
-    ExtractFailure why = ExtractFailure::kNone;
-    for (;;) {
-        const std::int32_t got = ReadEntryStream(catalog, buffer.data(), kCopyBuffer);
-        if (got < 0) {
-            why = got == CATALOG_BAD_PARAMETER ? ExtractFailure::kOpenFailed : ExtractFailure::kReadFailed;
-            break;
-        }
-        if (got == 0) break;
-        if (!out.Write(buffer.data(), static_cast<std::size_t>(got))) {
-            why = ExtractFailure::kWriteFailed;
-            break;
-        }
-    }
-    if (why == ExtractFailure::kNone) {
-        const EntryStreamFacts facts = GetEntryStreamFacts(catalog);
-        if (facts.encrypted) why = ExtractFailure::kEncrypted;
-        else if (facts.corruptData) why = ExtractFailure::kCorruptData;
-        else if (!facts.complete || facts.shortData) why = ExtractFailure::kShortData;
-        else if (!facts.crcMatches) why = ExtractFailure::kCrcMismatch;
-    }
+    FileSink sink(out);
+    ExtractFailure why = CopyEntry(reader, sink);
     if (why == ExtractFailure::kNone && out.IsDiskFile())
         out.SetTimes(entry.creationTime, entry.accessTime, entry.writeTime);
     // A close that reports an error may have lost written data.

@@ -213,3 +213,42 @@ TEST(Paths, ModulePathNamesThisTestProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+// Exclusive creation and the no-replace move: neither may touch anything
+// that stands at the path, and a file keeps its identity through the move.
+TEST(Paths, CreateNewAndMoveNoReplaceNeverTouchWhatStandsThere) {
+    Scratch s;
+    WriteBytes(s.Native(u"old.txt"), "old");
+    ASSERT_TRUE(platform::MakeFolder(s.Path(u"folder")));
+    for (const char16_t* taken : {u"old.txt", u"folder"}) {
+        bool existed = false;
+        EXPECT_FALSE(platform::File::CreateNew(s.Path(taken), &existed).IsOpen());
+        EXPECT_TRUE(existed);
+    }
+    bool existed = true;
+    platform::File f = platform::File::CreateNew(s.Path(u"new.tmp"), &existed);
+    ASSERT_TRUE(f.IsOpen());
+    EXPECT_FALSE(existed);
+    ASSERT_TRUE(f.Write("new", 3));
+    platform::FileIdentity made;
+    ASSERT_TRUE(f.GetIdentity(made));
+    ASSERT_TRUE(f.Close());
+
+    EXPECT_EQ(platform::MoveNoReplace(s.Path(u"new.tmp"), s.Path(u"old.txt")), platform::MoveResult::kExists);
+    EXPECT_EQ(platform::MoveNoReplace(s.Path(u"new.tmp"), s.Path(u"folder")), platform::MoveResult::kExists);
+    std::ifstream old(s.Native(u"old.txt"), std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(old)), std::istreambuf_iterator<char>()), "old");
+    EXPECT_NE(platform::ReadPathIdentity(s.Path(u"old.txt")).identity, made);
+
+    ASSERT_EQ(platform::MoveNoReplace(s.Path(u"new.tmp"), s.Path(u"placed.txt")), platform::MoveResult::kMoved);
+    EXPECT_FALSE(platform::PathExists(s.Path(u"new.tmp")));
+    const platform::PathIdentity placed = platform::ReadPathIdentity(s.Path(u"placed.txt"));
+    EXPECT_TRUE(placed.exists && !placed.folder);
+    EXPECT_EQ(placed.identity, made);
+    EXPECT_TRUE(platform::ReadPathIdentity(s.Path(u"folder")).folder);
+    EXPECT_FALSE(platform::ReadPathIdentity(s.Path(u"nothing")).exists);
+}
+
+}  // namespace
