@@ -23,13 +23,20 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
+#include "platform/cores.h"
 #include "platform/fs.h"
+#include "restore/restore_internal.h"
 
 namespace {
 
@@ -498,6 +505,175 @@ private:
     std::unique_ptr<ArchiveHandle> handle_;
 };
 
+
+// Producers ahead of the committer. The run thread stays the committer: it
+// walks the catalogue in order and makes every observable effect (folders,
+// placements, notifications), exactly as the serial run does. Worker
+// threads, each on its own archive handle, claim file entries in catalogue
+// order and produce their checked data into temporary files in the
+// destination folder itself, which exists from the start and shares the
+// volume of every target below it unless a mount point intervenes.
+//
+// How far ahead they may go is bounded: at most kWindow entries beyond the
+// committer and about kBytesAhead of produced, uncommitted data, except that
+// the entry the committer waits for is always allowed, so the bound can't
+// stall the run. Closing a written file (where Windows scans it) happens on
+// the workers too.
+class Producers {
+public:
+    static constexpr std::int32_t kWindow = 64;
+    static constexpr std::uint64_t kBytesAhead = 256ull << 20;
+
+    // One entry's verdict, handed to the committer.
+    struct Result {
+        bool produced = false;  // false: a folder entry or a record that can't be fetched
+        bool ok = false;
+        Produced data;
+        ProduceFailure why;
+    };
+
+    Producers(std::vector<std::unique_ptr<OpenArchiveGuard>> handles, std::int32_t count, std::u16string folder)
+        : handles_(std::move(handles)), count_(count), folder_(std::move(folder)) {}
+    Producers(const Producers&) = delete;
+    Producers& operator=(const Producers&) = delete;
+    ~Producers() { Stop(); }
+
+    // Starts one thread per handle. False when none could be started.
+    bool Start() {
+        for (auto& handle : handles_) {
+            try {
+                threads_.emplace_back([this, h = handle->get()] { Work(h); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        return !threads_.empty();
+    }
+
+    // Waits for entry `index` (the committer's current entry) and takes its
+    // verdict; the committer now owns the temporary file, if any.
+    Result Await(std::int32_t index) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Slot& slot = slots_[index % kWindow];
+        changed_.wait(lock, [&] { return slot.index == index && slot.done; });
+        Result result = std::move(slot.result);
+        slot.result.data.path.clear();
+        return result;
+    }
+
+    // The committer is done with entry `index`: its room in the window and
+    // in the byte budget goes to the entries after it.
+    void Finish(std::int32_t index) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Slot& slot = slots_[index % kWindow];
+        if (slot.index == index) {
+            Discard(slot.result.data.path);
+            bytesAhead_ -= slot.reserved;
+            slot = Slot{};
+        }
+        committing_ = index + 1;
+        changed_.notify_all();
+    }
+
+    // Ends the run's production: long entries stop between two buffers,
+    // every thread is joined, and every temporary file that was produced but
+    // not placed is removed. Safe to call more than once.
+    void Stop() {
+        stop_.store(true);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            changed_.notify_all();
+        }
+        for (std::thread& t : threads_) t.join();
+        threads_.clear();
+        for (Slot& slot : slots_) {
+            Discard(slot.result.data.path);
+            slot = Slot{};
+        }
+    }
+
+private:
+    struct Slot {
+        std::int32_t index = -1;
+        bool done = false;
+        std::uint64_t reserved = 0;
+        Result result;
+    };
+
+    void Work(ArchiveHandle* handle) {
+        ArchiveEntry record;
+        for (;;) {
+            std::int32_t index = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return stop_.load() || next_ >= count_ || next_ < committing_ + kWindow; });
+                if (stop_.load() || next_ >= count_) return;
+                index = next_++;
+                Slot& slot = slots_[index % kWindow];
+                slot = Slot{};
+                slot.index = index;
+            }
+            Result result;
+            if (GetArchiveEntry(handle, index, record) == ARCHIVE_OK &&
+                (record.attributes & platform::kAttributeDirectory) == 0) {
+                const std::uint64_t size = record.uncompressedSize;
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    changed_.wait(lock, [&] {
+                        return stop_.load() || index == committing_ || bytesAhead_ + size <= kBytesAhead;
+                    });
+                    if (!stop_.load()) {
+                        bytesAhead_ += size;
+                        slots_[index % kWindow].reserved = size;
+                    }
+                }
+                if (!stop_.load()) {
+                    result.produced = true;
+                    result.ok = ProduceEntry(handle, index, record, folder_, &stop_, result.data, result.why);
+                }
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            Slot& slot = slots_[index % kWindow];
+            slot.result = std::move(result);
+            slot.done = true;
+            changed_.notify_all();
+        }
+    }
+
+    std::vector<std::unique_ptr<OpenArchiveGuard>> handles_;
+    const std::int32_t count_;
+    const std::u16string folder_;
+    std::vector<std::thread> threads_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::int32_t next_ = 0;        // the next entry to claim
+    std::int32_t committing_ = 0;  // the entry the committer is at
+    std::uint64_t bytesAhead_ = 0;
+    std::array<Slot, kWindow> slots_;
+};
+
+// A file entry whose data a producer made: placed from the destination
+// folder, or, when the target lies on another volume, produced again beside
+// the target so that the final move stays one step.
+bool CommitFile(ArchiveHandle* handle, const PreparedEntry& prepared, Producers& producers, RunMemory* memory,
+                RestoreFailure* failure) {
+    Producers::Result result = producers.Await(prepared.index);
+    if (!result.produced) return RestoreFileBeside(handle, prepared, memory, nullptr, failure);
+    if (!result.ok) return Fail(failure, result.why);
+    switch (Place(result.data, prepared.plan.target, memory, failure)) {
+    case Placement::kPlaced:
+        return true;
+    case Placement::kOtherVolume:
+        Discard(result.data.path);
+        return RestoreFileBeside(handle, prepared, memory, nullptr, failure);
+    case Placement::kFailed:
+        break;
+    }
+    Discard(result.data.path);
+    return false;
+}
+
 }  // namespace
 
 bool RestoreEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
@@ -507,6 +683,17 @@ bool RestoreEntry(const std::u16string& entryName, const std::u16string& destina
 
 int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
                    RestoreObserver* observer, RestoreFailure* failure) {
+    return RestoreArchiveWithProducers(destinationFolder, archivePath, observer, failure, DefaultProducerCount());
+}
+
+int DefaultProducerCount() {
+    const int cores = platform::UsableCores();
+    if (cores <= 1) return 0;
+    return std::min(cores, kMaxProducers);
+}
+
+int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                                RestoreObserver* observer, RestoreFailure* failure, int producers) {
     RestoreFailure scratch;
     RestoreFailure& why = failure ? *failure : scratch;
     why = RestoreFailure{};
@@ -527,22 +714,34 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
     // Folder entries are made below that base, so a destination that can't
     // be entered must not leave some other folder as the base: the run
     // stops as for a destination level that could not be made.
+    // Producers read the archive through handles of their own, opened here
+    // too, so that everything depending on the current folder happens on
+    // this thread, within this moment.
     std::u16string saved;
     if (!platform::GetCurrentFolder(saved)) saved.clear();
     if (!platform::SetCurrentFolder(destinationFolder)) return RESTORE_NO_ARCHIVE;
     OpenArchiveGuard archive(OpenArchive(archivePath));
+    ArchiveResult readerResult = lastReaderResult;
+    ArchiveEntry record;
+    const bool counted = archive.get() && GetArchiveEntry(archive.get(), -1, record) == ARCHIVE_OK;
+    if (archive.get()) readerResult = lastReaderResult;
+    const std::int32_t count = counted ? record.index : 0;
+    // A single entry has nothing to run ahead of.
+    std::vector<std::unique_ptr<OpenArchiveGuard>> producerHandles;
+    for (int i = 0; count > 1 && i < producers; ++i) {
+        auto handle = std::make_unique<OpenArchiveGuard>(OpenArchive(archivePath));
+        if (!handle->get()) break;
+        producerHandles.push_back(std::move(handle));
+    }
     if (!saved.empty()) platform::SetCurrentFolder(saved);
     if (!archive.get()) {
-        why.openResult = lastReaderResult;
+        why.openResult = readerResult;
         return RESTORE_OPEN_FAILED;
     }
-
-    ArchiveEntry record;
-    if (GetArchiveEntry(archive.get(), -1, record) != ARCHIVE_OK) {
-        why.openResult = lastReaderResult;
+    if (!counted) {
+        why.openResult = readerResult;
         return RESTORE_COUNT_FAILED;
     }
-    const std::int32_t count = record.index;
 
     RestoreProgress progress;
     progress.entriesTotal = count > 0 ? count : 0;
@@ -553,6 +752,15 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
         }
     }
     if (observer) observer->OnRestoreProgress(progress);
+
+    // With one usable core, or a single entry, nothing runs ahead: the
+    // entries are restored one after the other on this thread.
+    std::unique_ptr<Producers> ahead;
+    if (!producerHandles.empty()) {
+        ahead = std::make_unique<Producers>(std::move(producerHandles), count, destinationFolder);
+        if (!ahead->Start()) ahead.reset();
+    }
+    producerHandles.clear();
 
     RunMemory memory;
     for (std::int32_t i = 0; i < count; ++i) {
@@ -567,8 +775,15 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
             why.extractResult = fetched;
             return RESTORE_ENTRY_FAILED;
         }
-        if (!RestoreOneEntry(record.name, destinationFolder, archive.get(), i, &why, &memory))
+        PreparedEntry prepared;
+        if (!PrepareEntry(record.name, destinationFolder, archive.get(), i, &why, &memory, prepared))
             return RESTORE_ENTRY_FAILED;
+        if (!prepared.folderDone) {
+            const bool restored = ahead ? CommitFile(archive.get(), prepared, *ahead, &memory, &why)
+                                        : RestoreFileBeside(archive.get(), prepared, &memory, nullptr, &why);
+            if (!restored) return RESTORE_ENTRY_FAILED;
+        }
+        if (ahead) ahead->Finish(i);
         if (observer) {
             ++progress.entriesDone;
             progress.bytesDone += record.uncompressedSize;

@@ -5,8 +5,8 @@
 #include "platform/text.h"
 #include "zip/reader.h"
 
-std::int32_t lastReaderResult = 0;
-std::int32_t lastWriterResult = 0;
+thread_local std::int32_t lastReaderResult = 0;
+thread_local std::int32_t lastWriterResult = 0;
 
 ArchiveHandle::ArchiveHandle() = default;
 ArchiveHandle::~ArchiveHandle() = default;

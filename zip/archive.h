@@ -2,7 +2,7 @@
 // The ZIP archive reader as its callers see it: open an archive, describe its
 // entries, find one by name, extract one to disk, close. Every operation
 // reports an ArchiveResult; nothing is thrown. Handle-level results are also
-// kept in lastReaderResult. One thread uses one archive at a time.
+// kept in lastReaderResult. A handle is used by one thread at a time.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,10 +30,12 @@ inline constexpr ArchiveResult CATALOG_BAD_ARCHIVE = -103;
 inline constexpr ArchiveResult CATALOG_NO_MEMORY = -104;
 inline constexpr ArchiveResult CATALOG_CRC_ERROR = -105;
 
-// Process-wide last results, 0 at start, no lock.
-extern std::int32_t lastReaderResult;  // last handle-level operation
-extern std::int32_t lastOpenResult;    // last BuildCatalog status
-extern std::int32_t lastWriterResult;  // CloseArchive of a non-reader handle
+// Last results, 0 at start, one set per thread: a restore may read one
+// archive through several handles on several threads, each thread seeing
+// the results of its own calls only.
+extern thread_local std::int32_t lastReaderResult;  // last handle-level operation
+extern thread_local std::int32_t lastOpenResult;    // last BuildCatalog status
+extern thread_local std::int32_t lastWriterResult;  // CloseArchive of a non-reader handle
 
 // One entry as the engine sees it. For index -1 the archive-wide record:
 // index = number of entries, empty name, all else 0.

@@ -16,7 +16,7 @@
 #include "platform/text.h"
 #include "zip/reader.h"
 
-std::int32_t lastOpenResult = 0;
+thread_local std::int32_t lastOpenResult = 0;
 
 namespace {
 

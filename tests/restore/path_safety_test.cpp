@@ -122,7 +122,7 @@ TEST(PathSafety, OneFilePerEntry) {
         {"a trailing dot merged on Windows", "a", "a.", RESTORE_ENTRY_FAILED, EntryFailure::kUnsafeName},
         {"a trailing space merged on Windows", "a", "a ", RESTORE_ENTRY_FAILED, EntryFailure::kUnsafeName},
         {"a level ending in a dot", "d/x.txt", "d./x.txt", RESTORE_ENTRY_FAILED, EntryFailure::kUnsafeName},
-        {"a folder entry deleting a restored file", "x.txt", "x.txt", RESTORE_ENTRY_FAILED,
+        {"a folder entry deleting a restored file", "x.txt", "./x.txt", RESTORE_ENTRY_FAILED,
          EntryFailure::kDuplicateName, true},
         {"a folder listed after its files refused", "d/x.txt", "d\\", RESTORE_OK, EntryFailure::kNone},
         {"accented case twins merged", "\xC3\xA9.txt", "\xC3\x89.txt", -1, EntryFailure::kNone},

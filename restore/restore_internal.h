@@ -1,0 +1,19 @@
+#pragma once
+// The restore run with its degree of parallelism chosen by the caller, for
+// the tests (so that the parallel path runs on a one-core machine too) and
+// for measuring. RestoreArchive uses DefaultProducerCount().
+
+#include <string>
+
+#include "restore/restore.h"
+
+inline constexpr int kMaxProducers = 4;
+
+// Producer threads for this machine: none with one usable core (or when
+// the count is unknown), else one per usable core up to kMaxProducers.
+int DefaultProducerCount();
+
+// RestoreArchive with `producers` worker threads producing entries' data
+// ahead of the run thread; 0 restores every entry on the run thread alone.
+int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                                RestoreObserver* observer, RestoreFailure* failure, int producers);
