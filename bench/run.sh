@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Restore speed of sorvane-cli against bsdtar, unzip and 7z on two archives
-# made with Info-ZIP zip: a large one of 8 mixed files (1 GiB by default) and
-# one of many small files (20,000 of 1-16 KiB in a 3-level tree).
+# Restore speed of sorvane-cli against bsdtar, unzip and 7z on archives made
+# with Info-ZIP zip: large ones of 8 mixed files (256 MiB and 1 GiB by
+# default) and ones of many small files (5,000 and 20,000 of 1-16 KiB in a
+# 3-level tree). With --serial-cli, also a one-core run (taskset -c 0) of
+# sorvane-cli next to that older build, for the one-core comparison.
 #
-#   bench/run.sh [--big-mib N] [--files N] [--rounds N] [--cli PATH] [--work DIR]
+#   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--rounds N] [--cli PATH]
+#                [--serial-cli PATH] [--work DIR]
 #
 # Each run extracts into a folder of its own, and every output is deleted
 # only at the end: on ext4, creating files within minutes of deleting a big
@@ -13,28 +16,35 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
-big_mib=1024
-files=20000
+big_mibs="256 1024"
+file_counts="5000 20000"
 rounds=5
 cli="$top/build/cli/sorvane-cli"
+serial_cli=""
 work="${TMPDIR:-/tmp}/sorvane-bench"
 
 while [ $# -gt 0 ]; do
   case "$1" in
-    --big-mib) big_mib=$2; shift 2 ;;
-    --files) files=$2; shift 2 ;;
+    --big-mib) big_mibs=$2; shift 2 ;;
+    --files) file_counts=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --cli) cli=$2; shift 2 ;;
+    --serial-cli) serial_cli=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
-    *) sed -n '2,12p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,14p' "$0" >&2; exit 2 ;;
   esac
 done
 
-for tool in zip bsdtar unzip 7z /usr/bin/time python3; do
-  command -v "$tool" >/dev/null || { echo "missing: $tool (apt install zip unzip libarchive-tools p7zip-full time)" >&2; exit 2; }
+for tool in zip bsdtar unzip 7z /usr/bin/time python3 taskset; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool (apt install zip unzip libarchive-tools p7zip-full time util-linux)" >&2; exit 2; }
 done
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 [ -x "$cli" ] || { echo "sorvane-cli not found at $cli (build first, or give --cli)" >&2; exit 2; }
-cli=$(cd "$(dirname "$cli")" && pwd)/$(basename "$cli")
+cli=$(absolute "$cli")
+if [ -n "$serial_cli" ]; then
+  [ -x "$serial_cli" ] || { echo "no program at --serial-cli $serial_cli" >&2; exit 2; }
+  serial_cli=$(absolute "$serial_cli")
+fi
 
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
@@ -44,17 +54,18 @@ results="$work/results.txt"
 
 make_archive() {  # name kind size
   local name=$1 kind=$2 size=$3
-  local stamp="$work/$name.made-$size"
+  local stamp="$work/$name.made"
   if [ -f "$work/$name.zip" ] && [ -f "$stamp" ]; then return; fi
-  rm -rf "$work/$name" "$work/$name.zip" "$work/$name".made-*
+  rm -rf "$work/$name" "$work/$name.zip" "$stamp"
   echo "making $name.zip ($kind $size)" >&2
   python3 "$here/make_data.py" "$kind" "$size" "$work/$name"
   (cd "$work/$name" && zip -q -r "$work/$name.zip" .)
   touch "$stamp"
 }
 
-make_archive big big "$big_mib"
-make_archive many many "$files"
+names=()
+for mib in $big_mibs; do make_archive "big-$mib" big "$mib"; names+=("big-$mib"); done
+for count in $file_counts; do make_archive "many-$count" many "$count"; names+=("many-$count"); done
 
 run_one() {  # tool archive-name round
   local tool=$1 name=$2 round=$3
@@ -64,6 +75,8 @@ run_one() {  # tool archive-name round
   local cmd
   case "$tool" in
     sorvane) cmd=("$cli" restore "$zipfile" "$dest") ;;
+    sorvane-1core) cmd=(taskset -c 0 "$cli" restore "$zipfile" "$dest") ;;
+    serial-1core) cmd=(taskset -c 0 "$serial_cli" restore "$zipfile" "$dest") ;;
     bsdtar) cmd=(bsdtar -xf "$zipfile" -C "$dest") ;;
     unzip) cmd=(unzip -q -o "$zipfile" -d "$dest") ;;
     7z) cmd=(7z x -y "-o$dest" "$zipfile") ;;
@@ -72,55 +85,63 @@ run_one() {  # tool archive-name round
   # pays for another one's writes.
   sync
   local timing="$work/timing"
-  if ! /usr/bin/time -f "%e %M" -o "$timing" "${cmd[@]}" >/dev/null 2>"$work/stderr"; then
+  if ! /usr/bin/time -f "%e %M %P" -o "$timing" "${cmd[@]}" >/dev/null 2>"$work/stderr"; then
     echo "$tool failed on $name:" >&2
     cat "$work/stderr" >&2
     exit 1
   fi
-  read -r seconds rss <"$timing"
-  echo "$name $tool $round $seconds $rss" >>"$results"
+  read -r seconds rss cpu <"$timing"
+  echo "$name $tool $round $seconds $rss ${cpu%\%}" >>"$results"
 }
 
 tools=(sorvane bsdtar unzip 7z)
+[ -n "$serial_cli" ] && tools+=(sorvane-1core serial-1core)
 mkdir -p "$out"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for round in $(seq 1 "$rounds"); do
-  for name in big many; do
+  for name in "${names[@]}"; do
     for tool in $(printf '%s\n' "${tools[@]}" | shuf); do
       run_one "$tool" "$name" "$round"
     done
   done
-  echo "round $round of $rounds done" >&2
+  echo "round $round of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 done
 
 # sorvane-cli's output must be the archive's content, byte for byte.
-for name in big many; do
-  if ! diff -r -q "$work/$name" "$out/$name-sorvane-1" >/dev/null; then
-    echo "sorvane-cli's restore of $name differs from the source tree" >&2
-    diff -r -q "$work/$name" "$out/$name-sorvane-1" | head >&2
-    exit 1
-  fi
+for name in "${names[@]}"; do
+  for tool in "${tools[@]}"; do
+    case "$tool" in sorvane*|serial*) ;; *) continue ;; esac
+    if ! diff -r -q "$work/$name" "$out/$name-$tool-1" >/dev/null; then
+      echo "$tool's restore of $name differs from the source tree" >&2
+      diff -r -q "$work/$name" "$out/$name-$tool-1" | head >&2
+      exit 1
+    fi
+  done
 done
 
-python3 - "$results" "$work" <<'PY'
+python3 - "$results" "$work" "${names[@]}" <<'PY'
 import os, statistics, sys
-results, work = sys.argv[1], sys.argv[2]
+results, work, names = sys.argv[1], sys.argv[2], sys.argv[3:]
 rows = [l.split() for l in open(results) if l.strip()]
 def tree_bytes(folder):
     return sum(os.path.getsize(os.path.join(r, f)) for r, _, fs in os.walk(folder) for f in fs)
-for name in ("big", "many"):
+for name in names:
     size = tree_bytes(os.path.join(work, name))
-    med = {}
-    rss = {}
-    for n, tool, _, secs, kib in rows:
+    secs, rss, cpu = {}, {}, {}
+    for n, tool, _, s, kib, pct in rows:
         if n != name: continue
-        med.setdefault(tool, []).append(float(secs))
+        secs.setdefault(tool, []).append(float(s))
+        cpu.setdefault(tool, []).append(float(pct))
         rss[tool] = max(rss.get(tool, 0), int(kib))
-    print(f"{name}.zip: {size / 1e6:.0f} MB uncompressed, {len(med['sorvane'])} rounds")
-    fastest_other = min(statistics.median(v) for t, v in med.items() if t != "sorvane")
-    for tool in ("sorvane", "bsdtar", "unzip", "7z"):
-        m = statistics.median(med[tool])
-        print(f"  {tool:8s} median {m:7.2f} s  {size / 1e6 / m:7.1f} MB/s  "
-              f"x{m / fastest_other:5.2f} of fastest other  peak RSS {rss[tool] / 1024:6.1f} MiB")
+    med = {t: statistics.median(v) for t, v in secs.items()}
+    print(f"{name}.zip: {size / 1e6:.0f} MB uncompressed, {len(secs['sorvane'])} rounds")
+    for tool in ("sorvane", "bsdtar", "unzip", "7z", "sorvane-1core", "serial-1core"):
+        if tool not in med: continue
+        print(f"  {tool:14s} median {med[tool]:7.2f} s  {size / 1e6 / med[tool]:7.1f} MB/s  "
+              f"x{med[tool] / med['bsdtar']:5.2f} of bsdtar  CPU {statistics.median(cpu[tool]):4.0f}%  "
+              f"peak RSS {rss[tool] / 1024:6.1f} MiB")
+    if "serial-1core" in med:
+        print(f"  one core: sorvane x{med['sorvane-1core'] / med['serial-1core']:.3f} of the serial build")
 PY
 
 echo "deleting outputs" >&2

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the three configurations: native, native with sanitizers, Windows.
+# Builds the four configurations: native, native with sanitizers, native
+# with ThreadSanitizer (only the reader, restore and platform tests, which
+# are where threads meet), Windows.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -8,5 +10,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSORVANE_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVANE_TSAN=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target sorvane_zip_tests restore_tests platform_tests
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-win -j "$jobs"

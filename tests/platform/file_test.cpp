@@ -8,7 +8,9 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
+#include "platform/cores.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -249,6 +251,19 @@ TEST(Paths, CreateNewAndMoveNoReplaceNeverTouchWhatStandsThere) {
     EXPECT_EQ(placed.identity, made);
     EXPECT_TRUE(platform::ReadPathIdentity(s.Path(u"folder")).folder);
     EXPECT_FALSE(platform::ReadPathIdentity(s.Path(u"nothing")).exists);
+}
+
+}  // namespace
+
+namespace {
+
+// The count a run sizes its worker threads by: never zero on a machine that
+// runs this test, never more than the processors the system has.
+TEST(Cores, UsableCoresCountsTheProcessorsThisProcessMayUse) {
+    const int cores = platform::UsableCores();
+    EXPECT_GE(cores, 1);
+    const unsigned machine = std::thread::hardware_concurrency();
+    if (machine != 0) EXPECT_LE(cores, static_cast<int>(machine));
 }
 
 }  // namespace

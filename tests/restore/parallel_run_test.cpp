@@ -1,0 +1,149 @@
+// The run with producer threads ahead of it must be observably the serial
+// run: the same tree, contents and times, the same code, the same first
+// failing entry in catalogue order even when a later entry fails sooner on
+// another thread, and nothing of any later entry (no file, folder or
+// temporary file) after a failure. The worker count is chosen here, so the
+// parallel path runs on a one-core machine too.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "restore/restore_internal.h"
+#include "restore_sandbox.h"
+
+namespace {
+
+using restoretest::Sandbox;
+using restoretest::Tree;
+using testzip::ZipBuilder;
+namespace fs = std::filesystem;
+
+// Text that deflates well but takes real work to inflate.
+std::string Text(std::size_t size, unsigned seed) {
+    std::string s;
+    s.reserve(size);
+    while (s.size() < size) s += "record " + std::to_string(seed = seed * 1103515245u + 12345u) + " of the backup\n";
+    s.resize(size);
+    return s;
+}
+
+void Corrupt(testzip::Entry& e) { e.localOverride.crc32 = e.centralOverride.crc32 = ~testzip::Crc32(e.data); }
+
+struct OrderCase {
+    const char* fault;
+    std::function<void(ZipBuilder&)> archive;
+    std::vector<std::string> putBefore;  // files below the destination before the run ("OLD")
+};
+
+const OrderCase kOrderCases[] = {
+    {"a later entry's quicker failure reported instead of the first in order",
+     [](ZipBuilder& zip) {
+         zip.Add("one.txt", "1");
+         Corrupt(zip.Add("big.txt", Text(6 << 20, 1), 8));
+         for (int i = 0; i < 6; ++i) Corrupt(zip.Add("small" + std::to_string(i) + ".txt", Text(100, i), 8));
+         zip.Add("later/x.txt", "X");
+     },
+     {"small0.txt", "later/x.txt"}},
+    {"a failure at the first entry", [](ZipBuilder& zip) {
+         Corrupt(zip.Add("first.txt", Text(5000, 2), 8));
+         for (int i = 0; i < 5; ++i) zip.Add("d" + std::to_string(i) + "/f.txt", Text(3000, i), 8);
+     },
+     {"d3/f.txt"}},
+    {"a failure at the last entry", [](ZipBuilder& zip) {
+         zip.AddFolder("docs/");
+         for (int i = 0; i < 5; ++i) zip.Add("docs/f" + std::to_string(i) + ".txt", Text(3000, i), 8);
+         Corrupt(zip.Add("last.txt", Text(5000, 3), 8));
+     },
+     {"last.txt"}},
+    {"an unsafe name mid-archive", [](ZipBuilder& zip) {
+         for (int i = 0; i < 3; ++i) zip.Add("a" + std::to_string(i) + ".txt", Text(20000, i), 8);
+         zip.Add("../evil.txt", "EVIL");
+         for (int i = 0; i < 3; ++i) zip.Add("b/" + std::to_string(i) + ".txt", Text(20000, i), 8);
+     },
+     {"b/1.txt"}},
+    {"a clean archive of folders and files", [](ZipBuilder& zip) {
+         for (int i = 0; i < 80; ++i) {
+             auto& e = zip.Add("t" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt", Text(i * 97, i), 8);
+             e.dosTime = static_cast<std::uint16_t>(0x6000 + (i % 30) * 0x21);
+         }
+         zip.AddFolder("t3/");
+         zip.Add("empty.txt", "");
+     },
+     {"t2/f2.txt"}},
+};
+
+struct Outcome {
+    int code = 0;
+    RestoreFailure failure;
+    std::vector<std::string> tree;                     // the whole sandbox
+    std::map<std::string, std::string> contents;       // files below the destination
+    std::map<std::string, fs::file_time_type> times;   // their last-write times, if restored
+};
+
+Outcome RunWith(const OrderCase& c, int producers) {
+    Sandbox box;
+    for (const auto& path : c.putBefore) box.Put(path, "OLD");
+    ZipBuilder zip;
+    c.archive(zip);
+    box.WriteArchive(zip);
+    Outcome o;
+    o.code = RestoreArchiveWithProducers(box.Dest(), box.Archive(), nullptr, &o.failure, producers);
+    o.tree = Tree(box.root.path());
+    for (const auto& name : Tree(box.DestPath())) {
+        if (name.back() == '/') continue;
+        o.contents[name] = box.Read(name);
+        // The files put there beforehand carry the moment they were made.
+        if (std::find(c.putBefore.begin(), c.putBefore.end(), name) == c.putBefore.end())
+            o.times[name] = fs::last_write_time(box.DestPath(name));
+    }
+    return o;
+}
+
+TEST(ParallelRun, IsObservablyTheSerialRun) {
+    for (const auto& c : kOrderCases) {
+        const Outcome serial = RunWith(c, 0);
+        for (const std::string& name : serial.tree) {
+            EXPECT_EQ(name.find('~'), std::string::npos) << c.fault << ": a temporary file was left: " << name;
+        }
+        for (const int producers : {1, 2, 3}) {
+            SCOPED_TRACE(std::string(c.fault) + ", producers: " + std::to_string(producers));
+            const Outcome parallel = RunWith(c, producers);
+            EXPECT_EQ(parallel.code, serial.code);
+            EXPECT_EQ(parallel.failure.entryIndex, serial.failure.entryIndex);
+            EXPECT_EQ(parallel.failure.reason, serial.failure.reason);
+            EXPECT_EQ(parallel.failure.extractFailure, serial.failure.extractFailure);
+            EXPECT_EQ(parallel.tree, serial.tree);
+            EXPECT_EQ(parallel.contents, serial.contents);
+            EXPECT_EQ(parallel.times, serial.times);
+        }
+    }
+}
+
+// The serial reference itself: the first failure in order is reported and
+// the files at later entries' paths keep their old content.
+TEST(ParallelRun, StopsAtTheFirstFailureInCatalogueOrder) {
+    const struct {
+        std::size_t caseIndex;
+        std::int32_t entryIndex;
+        EntryFailure reason;
+    } expected[] = {{0, 1, EntryFailure::kExtractFailed},
+                    {1, 0, EntryFailure::kExtractFailed},
+                    {2, 6, EntryFailure::kExtractFailed},
+                    {3, 3, EntryFailure::kUnsafeName}};
+    for (const auto& e : expected) {
+        const OrderCase& c = kOrderCases[e.caseIndex];
+        SCOPED_TRACE(c.fault);
+        const Outcome o = RunWith(c, 2);
+        EXPECT_EQ(o.code, RESTORE_ENTRY_FAILED);
+        EXPECT_EQ(o.failure.entryIndex, e.entryIndex);
+        EXPECT_EQ(o.failure.reason, e.reason);
+        for (const auto& path : c.putBefore) EXPECT_EQ(o.contents.at(path), "OLD") << path;
+    }
+}
+
+}  // namespace
