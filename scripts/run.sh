@@ -30,11 +30,6 @@ fi
 [ $# -gt 0 ] && exec build/cli/sorvane-cli "$@"
 
 # ---- no display, no arguments: restore an example backup
-if ! command -v python3 >/dev/null; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends python3-minimal >/dev/null
-fi
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
