@@ -438,10 +438,12 @@ ArchiveResult ReadZip64End(ArchiveSource& src, std::uint64_t endPos, Zip64End& o
     return CATALOG_OK;
 }
 
-// A classic field beside a ZIP64 record holds either its all-ones
-// placeholder or the same value.
+// A classic field beside a ZIP64 record holds its all-ones placeholder or
+// the same value (cut to the field's width, as some writers leave a count
+// past 65,535). Anything else means the two records describe different
+// archives, and neither can be trusted.
 bool AgreesWith(std::uint64_t classic, std::uint64_t allOnes, std::uint64_t zip64) {
-    return classic == allOnes || classic == zip64;
+    return classic == allOnes || classic == (zip64 & allOnes);
 }
 
 }  // namespace
