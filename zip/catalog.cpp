@@ -189,7 +189,7 @@ ArchiveResult ReadHeaderAt(ArchiveCatalog& c, std::uint64_t pos, EntryHeader& he
     std::uint64_t resolvedOffset = local;
     const bool needsZip64 = compressed == kAllOnes32 || uncompressed == kAllOnes32 || local == kAllOnes32 ||
                             h.diskNumberStart == kAllOnes16;
-    const bool wantsUnicode = nameIsUtf8 && ok && (h.flags & kFlagUtf8Name) == 0;
+    const bool wantsUnicode = nameIsUtf8 && name && ok && (h.flags & kFlagUtf8Name) == 0;
     if (nameIsUtf8) *nameIsUtf8 = (h.flags & kFlagUtf8Name) != 0;
     if (h.extraLength > 0 && (needsZip64 || wantsUnicode)) {
         std::vector<std::uint8_t> extra(h.extraLength);
