@@ -4,18 +4,23 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <winsock2.h>
+
+#include <memory>
+#include <vector>
 
 #include "app/vantrel_app.h"
 #include "platform/wide.h"
 #include "ui/framework.h"
+#include "ui/taskbar_progress.h"
 #include "ui/vantrel_dlg.h"
 
 namespace {
 
 class Win32AppHost final : public AppHost {
 public:
-    Win32AppHost() = default;
+    explicit Win32AppHost(const CVantrelApp& app) : m_app(app) {}
     Win32AppHost(const Win32AppHost&) = delete;
     Win32AppHost& operator=(const Win32AppHost&) = delete;
     ~Win32AppHost() override {
@@ -68,25 +73,54 @@ public:
         return true;
     }
 
+    bool HandArchiveToWindow(const std::u16string& title, const std::u16string& archivePath) override {
+        return SendArchiveToDialog(::FindWindowW(nullptr, W(title)), archivePath);
+    }
+
     void RunMainDialog() override {
-        CVantrelDlg dialog(SystemUserPrompts());
+        // Declared before the dialog so that it outlives it.
+        const std::unique_ptr<TaskbarProgress> taskbar = MakeShellTaskbarProgress();
+        CVantrelDlg dialog(SystemUserPrompts(), &RestoreThreadProc, taskbar.get());
+        if (!m_app.m_strArchiveArgument.empty()) dialog.SetStartArchive(m_app.m_strArchiveArgument);
         m_pMainWnd = &dialog;
         dialog.DoModal();
         m_pMainWnd = nullptr;
     }
 
 private:
+    const CVantrelApp& m_app;
     CWnd* m_pMainWnd = nullptr;  // the restore dialog while it runs
     bool m_bSocketsStarted = false;
 };
 
 CVantrelApp theApp;
 
+// The archive the program was started with: exactly one argument (what
+// Explorer passes for "open with" and for a file dropped on the program's
+// icon), made absolute against the current folder here, since the first
+// instance's current folder may be another one. Anything else on the
+// command line is ignored.
+std::u16string ArchiveArgument() {
+    int count = 0;
+    std::unique_ptr<LPWSTR, decltype(&::LocalFree)> args(::CommandLineToArgvW(::GetCommandLineW(), &count),
+                                                         &::LocalFree);
+    if (!args || count != 2 || args.get()[1][0] == L'\0') return {};
+    const wchar_t* argument = args.get()[1];
+    const DWORD size = ::GetFullPathNameW(argument, 0, nullptr, nullptr);
+    if (size == 0) return {};
+    std::vector<wchar_t> full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(argument, size, full.data(), nullptr);
+    if (length == 0 || length >= size) return {};
+    return U16(full.data(), length);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // The tool reads nothing from its command line.
-    Win32AppHost host;
+    // The one optional archive is the only thing read from the command
+    // line; reading it touches nothing, so start-up keeps its order.
+    theApp.m_strArchiveArgument = ArchiveArgument();
+    Win32AppHost host(theApp);
     theApp.StartApplication(host);
     return 0;
 }

@@ -33,7 +33,12 @@ bool CVantrelApp::StartApplication(AppHost& host) {
     m_strUpdateProgramPath = m_strModuleFolder + platform::kPathSeparator + kUpdateProgramName;
     LaunchProgram(host, m_strUpdateProgramPath);
 
-    if (host.ActivateWindowTitled(kRestoreDialogTitle)) return false;
+    if (host.ActivateWindowTitled(kRestoreDialogTitle)) {
+        // Started with an archive (Explorer's "open with"): the running
+        // dialog selects it, rather than this instance showing a second one.
+        if (!m_strArchiveArgument.empty()) host.HandArchiveToWindow(kRestoreDialogTitle, m_strArchiveArgument);
+        return false;
+    }
 
     host.RunMainDialog();
     return false;

@@ -60,6 +60,9 @@ public:
     virtual bool ActivateWindowTitled(const std::u16string& title) = 0;
     // Runs the restore dialog modally, as the application's main window.
     virtual void RunMainDialog() = 0;
+    // Hands the archive path to the running instance's dialog, the window
+    // of exactly this title. False when there is none or it refused.
+    virtual bool HandArchiveToWindow(const std::u16string& title, const std::u16string& archivePath) = 0;
     // Finds the version files: beside the running executable
     // (CVantrelApp::LocateFiles). True when profile.ini exists.
     virtual bool LocateFiles(CVantrelApp& app);
@@ -111,4 +114,7 @@ public:
     std::u16string m_strDownloadedVersion;
     std::u16string m_strProductVersion;
     std::u16string m_strUpdateProgramPath;
+    // The one archive the program was started with (absolute), or empty.
+    // The dialog selects it; a second instance hands it to the first.
+    std::u16string m_strArchiveArgument;
 };

@@ -38,11 +38,12 @@ int RunListCommand(const std::vector<std::string>& args) {
                      ")\n");
             return 5;
         }
-        char numbers[64];
-        std::snprintf(numbers, sizeof numbers, "%d\t0x%X\t%u\t%u\t", static_cast<int>(entry.index),
-                      static_cast<unsigned>(entry.attributes), static_cast<unsigned>(entry.compressedSize),
-                      static_cast<unsigned>(entry.uncompressedSize));
+        char numbers[32];
+        std::snprintf(numbers, sizeof numbers, "%d\t0x%X\t", static_cast<int>(entry.index),
+                      static_cast<unsigned>(entry.attributes));
         out += numbers;
+        // Whole decimal 64-bit sizes: a ZIP64 entry can pass 4 GiB.
+        out += std::to_string(entry.compressedSize) + "\t" + std::to_string(entry.uncompressedSize) + "\t";
         out += FormatFileTimeUtc(entry.writeTime) + "\t" + FormatFileTimeUtc(entry.accessTime) + "\t" +
                FormatFileTimeUtc(entry.creationTime) + "\t" + PrintableName(entry.name) + "\n";
         if (out.size() > 65536) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the application icon (res/sorvane.ico): a teal rounded square with
 a white arrow coming down into a tray, the picture of data coming back into
-a folder. 16, 32 and 48 pixel images, 32-bit with alpha, written as plain
+a folder. 16 to 64 pixel images, 32-bit with alpha, written as plain
 BMP-in-ICO so that windres and every Windows version read it."""
 import struct
 import sys
@@ -54,7 +54,9 @@ def image(size):
 
 
 def main(path):
-    sizes = [16, 32, 48]
+    # The sizes Windows asks for at 100 % to 200 %: small icons 16-32, big
+    # ones 32-64, so that no scale reads a bitmap of another size.
+    sizes = [16, 20, 24, 32, 40, 48, 64]
     images = [image(s) for s in sizes]
     out = struct.pack('<HHH', 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)

@@ -3,10 +3,21 @@
 # Sorvane.exe runs under Wine on a virtual display, with the Japanese font
 # that the Wine prefix puts in place of "MS UI Gothic".
 #   scripts/render-dialog.sh [path/to/Sorvane.exe] [output.png]
+# With --running it renders the dialog in the middle of a run instead
+# (docs/dialog-running.png): the same dialog and template, started with a
+# backup selected, the questions answered and the worker held after its
+# start, so the restore button reads "復元中...".
+#   scripts/render-dialog.sh --running [path/to/sorvane_render_running.exe] [output.png]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-exe=${1:-$top/build-win/app/Sorvane.exe}
-out=${2:-$top/docs/dialog.png}
+if [ "${1:-}" = --running ]; then
+  shift
+  exe=${1:-$top/build-win/tests/winui/sorvane_render_running.exe}
+  out=${2:-$top/docs/dialog-running.png}
+else
+  exe=${1:-$top/build-win/app/Sorvane.exe}
+  out=${2:-$top/docs/dialog.png}
+fi
 [ -f "$exe" ] || { echo "no program at $exe (build the Windows configuration first)" >&2; exit 1; }
 
 export WINEPREFIX=${SORVANE_WINEPREFIX:-/tmp/sorvane-wine}
@@ -33,7 +44,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   done
   status=1
   if [ -n "$id" ]; then
-    sleep 1  # let the controls paint
+    sleep 1.5  # let the controls paint (and a held run start)
     eval "$(xdotool getwindowgeometry --shell "$id")"
     import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SORVANE_RENDER_OUT" && status=0
   else

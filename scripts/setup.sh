@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 xvfb xauth xdotool x11-utils fonts-noto-cjk fonts-ipafont-gothic locales imagemagick
-  zip unzip libarchive-tools p7zip-full time
+  zip unzip libarchive-tools p7zip-full time python3-minimal
 )
 
 sudo=""

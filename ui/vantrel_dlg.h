@@ -3,19 +3,50 @@
 // picks a backup archive, whose file name tells when it was taken and where
 // the backed-up item lived; the dialog proposes that folder, asks before
 // overwriting and runs the restore on a worker thread. The worker reports
-// back with two messages sent to the dialog's window.
+// back with two messages sent to the dialog's window; its progress reaches
+// the taskbar button through a third, posted at most four times a second.
+//
+// An archive can also come from outside the dialog: the program's one
+// argument, a file dropped onto the window, or a path handed over by a
+// second instance (WM_COPYDATA). Each is selected exactly as a choice in
+// the file-open dialog, unless a run is in progress or the dialog is busy
+// asking the user something; then it is ignored.
 
 #include <windows.h>
+#include <shellapi.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "res/resource.h"
 #include "restore/restore.h"
 #include "ui/framework.h"
+#include "ui/taskbar_progress.h"
 
 inline constexpr UINT WM_RESTORE_STARTED = WM_USER + 100;   // 1124
 inline constexpr UINT WM_RESTORE_FINISHED = WM_USER + 200;  // 1224, wParam = result code
+// Posted by the worker when new progress waits in the dialog's atomics.
+inline constexpr UINT WM_RESTORE_PROGRESS = WM_USER + 150;  // 1174
+// Posted by the dialog to itself: an archive offered from outside waits in
+// m_strOfferedArchive. Selecting it later, not inside the message that
+// brought it, lets a second instance's WM_COPYDATA return at once.
+inline constexpr UINT WM_ARCHIVE_OFFERED = WM_USER + 160;  // 1184
+
+// A second instance hands its archive over in WM_COPYDATA with this dwData
+// ("SVA1") and, as lpData, the full path in UTF-16 with its terminating
+// zero (cbData = 2 * (length + 1)). The path must be absolute and at most
+// kHandedPathMaxUnits long; anything else is refused (the message returns
+// FALSE).
+inline constexpr ULONG_PTR kArchiveHandoverTag = 0x53564131;
+inline constexpr std::size_t kHandedPathMaxUnits = 32767;
+
+// Sends `path` to the restore dialog `dialog` of another instance. True
+// when that dialog took it (it may still ignore it when it is busy).
+bool SendArchiveToDialog(HWND dialog, const std::u16string& path);
 
 // Texts the dialog shows.
 namespace dlgtext {
@@ -41,8 +72,16 @@ class CVantrelDlg : public CDialog, private RestoreObserver {
 public:
     // `threadProc` runs the restore on the worker thread; it receives the
     // RestoreJob the dialog made. The program uses RestoreThreadProc.
-    explicit CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc = &RestoreThreadProc);
+    // `taskbar`, when given, shows each run's progress on the taskbar
+    // button; it must outlive the dialog.
+    explicit CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc = &RestoreThreadProc,
+                         TaskbarProgress* taskbar = nullptr);
     ~CVantrelDlg() override;
+
+    // The archive given on the command line: selected once the dialog has
+    // opened, as if chosen in the file-open dialog. Call before DoModal or
+    // Create; `path` must be absolute.
+    void SetStartArchive(std::u16string path) { m_strOfferedArchive = std::move(path); }
 
     // True from the start of a worker until its result has been shown.
     bool IsRestoreRunning() const noexcept { return m_bRestoreRunning; }
@@ -75,15 +114,49 @@ private:
     LRESULT OnRestoreStarted(WPARAM wParam, LPARAM lParam);
     LRESULT OnRestoreFinished(WPARAM wParam, LPARAM lParam);
     void OnBnClickedClear();
+    // What a confirmed file-open choice does: decode the name, fill the
+    // members and controls, or warn and keep what was shown.
+    void SelectArchive(std::u16string path);
+    void OnDropFiles(HDROP drop);
+    bool OnCopyData(const COPYDATASTRUCT* data);
+    void OfferArchive(std::u16string path);
+    void OnArchiveOffered();
+    bool AcceptsOfferedArchive() const noexcept { return !m_bRestoreRunning && m_nAsking == 0; }
+    LRESULT OnRestoreProgress(WPARAM wParam, LPARAM lParam);
+    // The latest progress onto the taskbar button (UI thread).
+    void ForwardProgress();
+    void LoadIcons(UINT dpi);
 
     // RestoreObserver, called on the worker thread: both become messages
     // sent to the dialog's window, so the worker waits for the handlers.
     void OnRestoreStarted() override;
     void OnRestoreFinished(int resultCode) override;
+    // Progress only lands in atomics; a message is posted (never sent, so
+    // the worker never waits for the UI) when 250 ms have passed since the
+    // last one.
+    void OnRestoreProgress(const RestoreProgress& progress) override;
+    bool WantsByteTotal() const override { return m_pTaskbar != nullptr; }
 
     WorkerProc m_threadProc;
+    TaskbarProgress* m_pTaskbar;
     // The worker's own copies of the destination and archive path: the
     // select and clear buttons stay usable during a run.
     std::unique_ptr<RestoreJob> m_pRestoreJob;
     bool m_bRestoreRunning = false;
+    // Handlers that are asking the user something (their boxes run message
+    // loops in which an offered archive could otherwise swap the archive
+    // under a question already answered).
+    int m_nAsking = 0;
+    std::u16string m_strOfferedArchive;
+    // Icons owned by the dialog, loaded at the sizes the system metrics
+    // give for the window's DPI; m_hIcon is the big one.
+    struct IconDeleter {
+        void operator()(HICON icon) const noexcept { ::DestroyIcon(icon); }
+    };
+    std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter> m_bigIcon, m_smallIcon;
+
+    std::atomic<bool> m_progressSeen{false};
+    std::atomic<std::int32_t> m_entriesDone{0}, m_entriesTotal{0};
+    std::atomic<std::uint64_t> m_bytesDone{0}, m_bytesTotal{0};
+    std::chrono::steady_clock::time_point m_lastProgressPost;  // worker thread only
 };

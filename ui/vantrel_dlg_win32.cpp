@@ -4,10 +4,12 @@
 #include "ui/vantrel_dlg.h"
 
 #include <commdlg.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 #include <utility>
+#include <vector>
 
 #include "ui/about_dlg.h"
 #include "ui/backup_name.h"
@@ -31,10 +33,111 @@ bool BrowseForRestoreFolder(HWND owner, std::u16string& folder, UserPrompts& pro
     return true;
 }
 
-CVantrelDlg::CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc)
-    : CDialog(IDD_VANTREL_DIALOG, prompts),
-      m_hIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
-      m_threadProc(threadProc) {}
+namespace {
+
+// A function of user32 that older systems lack, or null. (Through a plain
+// function pointer type: FARPROC casts straight to another signature draw
+// a warning.)
+template <typename Function>
+Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// WM_COPYGLOBALDATA: carries a drag's data across the integrity boundary.
+constexpr UINT kCopyGlobalData = 0x0049;
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+
+// The size the system metrics give for `dpi`: Windows 10 answers per
+// monitor; before it, the system DPI is the only one a program sees.
+int MetricForDpi(int index, UINT dpi) {
+    using ForDpi = int(WINAPI*)(int, UINT);
+    static const auto forDpi = User32Function<ForDpi>("GetSystemMetricsForDpi");
+    return forDpi && dpi ? forDpi(index, dpi) : ::GetSystemMetrics(index);
+}
+
+UINT WindowDpi(HWND window) {
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto dpiFor = User32Function<DpiForWindow>("GetDpiForWindow");
+    return dpiFor && window ? dpiFor(window) : 0;
+}
+
+// The drop's file list belongs to the receiver, which must release it.
+struct DropDeleter {
+    void operator()(HDROP drop) const noexcept { ::DragFinish(drop); }
+};
+
+// The path of a valid hand-over message, or false.
+bool ReadHandedArchive(const COPYDATASTRUCT& data, std::u16string& path) {
+    if (data.dwData != kArchiveHandoverTag || !data.lpData) return false;
+    // Whole UTF-16 units, at least one character and its terminator.
+    if (data.cbData % sizeof(char16_t) != 0 || data.cbData < 2 * sizeof(char16_t)) return false;
+    const std::size_t units = data.cbData / sizeof(char16_t);
+    if (units - 1 > kHandedPathMaxUnits) return false;
+    const auto* text = static_cast<const char16_t*>(data.lpData);
+    // The terminator is where the size says, and nowhere before it: a path
+    // cut short by an inner zero is not the path that was meant.
+    if (text[units - 1] != u'\0') return false;
+    const std::u16string handed(text, units - 1);
+    if (handed.find(u'\0') != std::u16string::npos) return false;
+    // The engine resolves nothing against a current folder of ours.
+    if (::PathIsRelativeW(W(handed))) return false;
+    path = handed;
+    return true;
+}
+
+// Counts a handler as asking the user while it lasts, also when the
+// decoder's error leaves it early.
+class AskingScope {
+public:
+    explicit AskingScope(int& count) noexcept : count_(count) { ++count_; }
+    ~AskingScope() { --count_; }
+    AskingScope(const AskingScope&) = delete;
+    AskingScope& operator=(const AskingScope&) = delete;
+
+private:
+    int& count_;
+};
+
+}  // namespace
+
+bool SendArchiveToDialog(HWND dialog, const std::u16string& path) {
+    if (!dialog || path.empty() || path.size() > kHandedPathMaxUnits) return false;
+    COPYDATASTRUCT data{};
+    data.dwData = kArchiveHandoverTag;
+    data.cbData = static_cast<DWORD>((path.size() + 1) * sizeof(char16_t));
+    data.lpData = const_cast<char16_t*>(path.c_str());
+    // A hung first instance must not hang this one too.
+    DWORD_PTR taken = FALSE;
+    return ::SendMessageTimeoutW(dialog, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 5000,
+                                 &taken) != 0 &&
+           taken == TRUE;
+}
+
+CVantrelDlg::CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc, TaskbarProgress* taskbar)
+    : CDialog(IDD_VANTREL_DIALOG, prompts), m_hIcon(nullptr), m_threadProc(threadProc), m_pTaskbar(taskbar) {
+    LoadIcons(0);
+}
+
+void CVantrelDlg::LoadIcons(UINT dpi) {
+    // Sized by the system metrics for the DPI the window is shown at, so
+    // that neither icon is scaled from a bitmap of another size.
+    const HINSTANCE module = ::GetModuleHandleW(nullptr);
+    const auto load = [&](int cx, int cy) {
+        return static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                               MetricForDpi(cx, dpi), MetricForDpi(cy, dpi), LR_DEFAULTCOLOR));
+    };
+    HICON big = load(SM_CXICON, SM_CYICON);
+    HICON small = load(SM_CXSMICON, SM_CYSMICON);
+    if (m_hWnd) {
+        ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+        ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    }
+    // The window no longer uses the old icons once the new ones are set.
+    m_bigIcon.reset(big);
+    m_smallIcon.reset(small);
+    m_hIcon = big;
+}
 
 CVantrelDlg::~CVantrelDlg() {
     // The worker holds a pointer to this object and its job; the window goes
@@ -89,6 +192,23 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     case WM_RESTORE_FINISHED:
         result = OnRestoreFinished(wParam, lParam);
         return true;
+    case WM_RESTORE_PROGRESS:
+        result = OnRestoreProgress(wParam, lParam);
+        return true;
+    case WM_DROPFILES:
+        OnDropFiles(reinterpret_cast<HDROP>(wParam));
+        return true;
+    case WM_COPYDATA:
+        result = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam)) ? TRUE : FALSE;
+        return true;
+    case WM_ARCHIVE_OFFERED:
+        OnArchiveOffered();
+        return true;
+    case WM_DPICHANGED:
+        // New icon sizes for the new monitor; the dialog manager still
+        // rescales the window and its controls.
+        LoadIcons(HIWORD(wParam));
+        return false;
     default:
         return false;
     }
@@ -104,14 +224,32 @@ BOOL CVantrelDlg::OnInitRestoreDialog() {
             ::AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, text);
         }
     }
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    // The big icon and, at its own size, the small one. On a monitor of
+    // another DPI than the system's both are loaded again for it.
+    const UINT dpi = WindowDpi(m_hWnd);
+    if (dpi) {
+        LoadIcons(dpi);
+    } else {
+        ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+        ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.get()));
+    }
     m_pRestoreThread.reset();
+
+    // Files dropped from Explorer, and paths from a second instance. The
+    // tool runs elevated, so the system drops these messages when they come
+    // from an ordinary process unless this window lets them through; the
+    // filter is this window's, not the process's.
+    ::DragAcceptFiles(m_hWnd, TRUE);
+    for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
+        ::ChangeWindowMessageFilterEx(m_hWnd, message, MSGFLT_ALLOW, nullptr);
+    // The command line's archive is selected once the dialog shows.
+    if (!m_strOfferedArchive.empty()) ::PostMessageW(m_hWnd, WM_ARCHIVE_OFFERED, 0, 0);
     return TRUE;
 }
 
 bool CVantrelDlg::OnSysCommand(UINT nID, LPARAM) {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        AskingScope asking(m_nAsking);
         CAboutDlg about(Prompts(), m_hWnd);
         about.DoModal();
         return true;
@@ -146,9 +284,14 @@ void CVantrelDlg::OnPaintWindow() {
 HCURSOR CVantrelDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
 void CVantrelDlg::OnBnClickedSelect() {
+    AskingScope asking(m_nAsking);
     std::u16string path;
     if (!Prompts().OpenFile(m_hWnd, dlgtext::kFileFilter, OFN_HIDEREADONLY, path)) return;
+    SelectArchive(std::move(path));
+}
 
+void CVantrelDlg::SelectArchive(std::u16string path) {
+    AskingScope asking(m_nAsking);
     // Only the file-name part carries the description. Nothing is stored
     // before the name has decoded, so a refused name, or an error raised by
     // the decoder, leaves members and display as they were.
@@ -171,6 +314,7 @@ void CVantrelDlg::OnBnClickedRestore() {
     // The button is disabled during a run; a click that still arrives (a
     // message sent to it) must not start a second worker.
     if (m_bRestoreRunning) return;
+    AskingScope asking(m_nAsking);
     UpdateData(true);
     if (m_strArchivePath.empty()) {
         ShowMessage(dlgtext::kNoArchive, MB_OK | MB_ICONEXCLAMATION);
@@ -197,6 +341,8 @@ void CVantrelDlg::OnBnClickedRestore() {
     m_pRestoreJob->destinationFolder = m_strRestoreFolder;
     m_pRestoreJob->archivePath = m_strArchivePath;
     m_pRestoreJob->observer = this;
+    m_progressSeen = false;
+    m_lastProgressPost = {};
     m_bRestoreRunning = true;
     m_pRestoreThread = BeginWorkerThread(m_threadProc, m_pRestoreJob.get());
     if (!m_pRestoreThread) {
@@ -219,11 +365,17 @@ LRESULT CVantrelDlg::OnRestoreFinished(WPARAM wParam, LPARAM) {
     // must never announce a restore that did not happen.
     if (!m_bRestoreRunning) return 0;
     const int resultCode = static_cast<int>(static_cast<std::int32_t>(wParam));
+    // The taskbar shows where the run ended (the last value may have been
+    // held back by the rate limit), red when it failed, until the box is
+    // answered.
+    ForwardProgress();
+    if (resultCode != RESTORE_OK && m_pTaskbar) m_pTaskbar->ShowError(m_hWnd);
     if (resultCode == RESTORE_OK) {
         ShowMessage(dlgtext::kRestoreSucceeded, MB_OK | MB_ICONINFORMATION);
     } else {
         ShowMessage(dlgtext::kRestoreFailed, MB_OK | MB_ICONEXCLAMATION);
     }
+    if (m_pTaskbar) m_pTaskbar->Clear(m_hWnd);
     HWND button = GetDlgItem(IDC_RESTORE);
     ::EnableWindow(button, TRUE);
     ::SetWindowTextW(button, W(std::u16string(dlgtext::kRestoreButton)));
@@ -246,4 +398,72 @@ void CVantrelDlg::OnRestoreStarted() { ::SendMessageW(m_hWnd, WM_RESTORE_STARTED
 
 void CVantrelDlg::OnRestoreFinished(int resultCode) {
     ::SendMessageW(m_hWnd, WM_RESTORE_FINISHED, static_cast<WPARAM>(static_cast<std::uint32_t>(resultCode)), 0);
+}
+
+void CVantrelDlg::OnRestoreProgress(const RestoreProgress& progress) {
+    m_entriesDone = progress.entriesDone;
+    m_entriesTotal = progress.entriesTotal;
+    m_bytesDone = progress.bytesDone;
+    m_bytesTotal = progress.bytesTotal;
+    m_progressSeen = true;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_lastProgressPost != std::chrono::steady_clock::time_point{} && now - m_lastProgressPost < kProgressInterval)
+        return;
+    m_lastProgressPost = now;
+    ::PostMessageW(m_hWnd, WM_RESTORE_PROGRESS, 0, 0);
+}
+
+LRESULT CVantrelDlg::OnRestoreProgress(WPARAM, LPARAM) {
+    // A message posted by a run that has since finished finds no run.
+    if (m_bRestoreRunning) ForwardProgress();
+    return 0;
+}
+
+void CVantrelDlg::ForwardProgress() {
+    if (!m_pTaskbar || !m_progressSeen) return;
+    // By bytes when the run knows its byte total; an archive of empty
+    // files and folders has none and is shown by entries.
+    const std::uint64_t bytesTotal = m_bytesTotal;
+    const std::int32_t entriesTotal = m_entriesTotal;
+    if (bytesTotal > 0) {
+        m_pTaskbar->ShowProgress(m_hWnd, m_bytesDone, bytesTotal);
+    } else if (entriesTotal > 0) {
+        m_pTaskbar->ShowProgress(m_hWnd, static_cast<std::uint64_t>(m_entriesDone.load()),
+                                 static_cast<std::uint64_t>(entriesTotal));
+    }
+}
+
+void CVantrelDlg::OnDropFiles(HDROP drop) {
+    const std::unique_ptr<std::remove_pointer_t<HDROP>, DropDeleter> owned(drop);
+    if (!drop || !AcceptsOfferedArchive()) return;
+    // Only the first item counts; several files select the first one.
+    if (::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 0) return;
+    const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
+    if (length == 0) return;
+    std::vector<wchar_t> name(length + 1, L'\0');
+    if (::DragQueryFileW(drop, 0, name.data(), length + 1) != length) return;
+    const std::u16string path = U16(name.data(), length);
+    // A folder is no archive: nothing happens, not even a warning.
+    if (::PathIsDirectoryW(W(path))) return;
+    SelectArchive(path);
+}
+
+bool CVantrelDlg::OnCopyData(const COPYDATASTRUCT* data) {
+    std::u16string path;
+    if (!data || !ReadHandedArchive(*data, path)) return false;
+    if (!AcceptsOfferedArchive()) return true;  // taken, and ignored
+    OfferArchive(std::move(path));
+    return true;
+}
+
+void CVantrelDlg::OfferArchive(std::u16string path) {
+    m_strOfferedArchive = std::move(path);
+    ::PostMessageW(m_hWnd, WM_ARCHIVE_OFFERED, 0, 0);
+}
+
+void CVantrelDlg::OnArchiveOffered() {
+    std::u16string path = std::exchange(m_strOfferedArchive, std::u16string());
+    // A run or a question may have begun since the offer was queued.
+    if (path.empty() || !AcceptsOfferedArchive()) return;
+    SelectArchive(std::move(path));
 }

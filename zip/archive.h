@@ -46,8 +46,8 @@ struct ArchiveEntry {
     std::uint64_t accessTime = 0;  // file times; 0 = unknown, left unset on disk
     std::uint64_t creationTime = 0;
     std::uint64_t writeTime = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t uncompressedSize = 0;
+    std::uint64_t compressedSize = 0;  // 64-bit: ZIP64 entries pass 4 GiB
+    std::uint64_t uncompressedSize = 0;
 };
 
 // Why the last ExtractEntry of a file entry failed, beyond its result code,

@@ -16,7 +16,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/file.h"
@@ -44,7 +43,9 @@ struct ArchiveSource {
     std::uint64_t osReads = 0;   // read calls that reached the OS (for tests)
 };
 
-// Fixed fields of one central file header, each widened to 32 bits.
+// Fixed fields of one central file header, each widened to 32 bits; the two
+// sizes are 64-bit and hold the values that count, taken from the ZIP64
+// extra field where the classic field holds all ones.
 struct EntryHeader {
     std::uint32_t versionMadeBy = 0;
     std::uint32_t versionNeeded = 0;
@@ -52,8 +53,8 @@ struct EntryHeader {
     std::uint32_t method = 0;
     std::uint32_t dosDateTime = 0;
     std::uint32_t crc32 = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t uncompressedSize = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
     std::uint32_t nameLength = 0;
     std::uint32_t extraLength = 0;
     std::uint32_t commentLength = 0;
@@ -66,6 +67,10 @@ inline constexpr std::uint32_t kFlagEncrypted = 0x0001;
 inline constexpr std::uint32_t kFlagDataDescriptor = 0x0008;
 inline constexpr std::uint32_t kFlagUtf8Name = 0x0800;
 
+// Extra field tags the reader understands beyond the "UT" time stamps.
+inline constexpr std::uint16_t kTagZip64 = 0x0001;
+inline constexpr std::uint16_t kTagUnicodePath = 0x7075;
+
 // An entry record with its name as stored (8-bit text, whole, up to its
 // first zero byte).
 struct ArchiveEntryA {
@@ -76,8 +81,8 @@ struct ArchiveEntryA {
     std::uint64_t accessTime = 0;
     std::uint64_t creationTime = 0;
     std::uint64_t writeTime = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t uncompressedSize = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
 };
 
 // What a stream learnt about its entry beside the bytes it delivered. The
@@ -107,8 +112,8 @@ struct EntryStream {
     std::uint32_t localExtraPos = 0;
     std::uint32_t crc = 0;
     std::uint32_t expectedCrc = 0;
-    std::uint32_t compressedLeft = 0;
-    std::uint32_t uncompressedLeft = 0;
+    std::uint64_t compressedLeft = 0;
+    std::uint64_t uncompressedLeft = 0;
     ArchiveSource* source = nullptr;    // the catalogue's; not owned
     std::uint32_t method = 0;
     std::uint64_t leadingBytes = 0;
@@ -119,13 +124,25 @@ struct EntryStream {
 
 inline constexpr std::uint32_t kStreamChunk = 16384;
 
-// One central header as found by walking the directory once.
+// One central header as found by walking the directory once. Flat apart
+// from the name: a catalogue of 100,000 entries costs a few megabytes.
 struct IndexedEntry {
     std::uint64_t headerPos = 0;
     EntryHeader header;
     std::uint64_t localOffset = 0;
-    std::string name;       // whole, as stored (nameLength bytes)
+    // Whole, as stored (nameLength bytes), or the UTF-8 name of a Unicode
+    // Path field that matches the stored bytes.
+    std::string name;
     bool nameRead = false;  // false when the name bytes could not be read
+    bool utf8Name = false;  // flag bit 11, or the name came from a Unicode Path field
+};
+
+// One slot of the name table: the first entry (directory order) with a given
+// case-folded name and encoding. Open addressing over a flat array, so the
+// table costs no allocation per entry.
+struct NameSlot {
+    std::uint32_t hash = 0;
+    std::int32_t index = -1;  // -1: empty
 };
 
 struct ArchiveCatalog {
@@ -142,8 +159,9 @@ struct ArchiveCatalog {
     std::uint64_t currentHeaderPos = 0;
     bool currentValid = false;
     std::uint64_t endRecordPos = 0;
-    std::uint32_t directorySize = 0;
-    std::uint32_t directoryOffset = 0;
+    std::uint64_t directorySize = 0;    // from the ZIP64 end record when there is one
+    std::uint64_t directoryOffset = 0;
+    bool zip64 = false;                 // a ZIP64 end record supplied count, size and offset
     EntryHeader currentHeader;
     std::uint64_t currentLocalOffset = 0;
     std::unique_ptr<EntryStream> openStream;
@@ -155,10 +173,10 @@ struct ArchiveCatalog {
     std::vector<IndexedEntry> index;
     ArchiveResult walkEndStatus = CATALOG_OK;  // status of the header after the last good one
     std::uint64_t walkEndPos = 0;              // its position
-    // First entry (directory order) per ASCII-upper-cased name, one table
-    // for names in the ANSI code page, one for UTF-8-flagged names.
-    std::unordered_map<std::string, std::int32_t> ansiNames;
-    std::unordered_map<std::string, std::int32_t> utf8Names;
+    // First entry (directory order) per case-folded name and encoding
+    // (ANSI code page or UTF-8); a power-of-two number of slots.
+    std::vector<NameSlot> names;
+    std::size_t namesUsed = 0;
 };
 
 struct ArchiveReader {
@@ -194,6 +212,7 @@ int ReadSourceByte(ArchiveSource& source, std::uint8_t& byte, bool& received);
 // of the file is not a field.
 int ReadSourceUInt16(ArchiveSource& source, std::uint32_t& value);
 int ReadSourceUInt32(ArchiveSource& source, std::uint32_t& value);
+int ReadSourceUInt64(ArchiveSource& source, std::uint64_t& value);
 // Positions at startOffset + position; fails (-1) for a source that can't
 // seek.
 int SeekSource(ArchiveSource& source, std::uint64_t position);
@@ -207,7 +226,10 @@ bool FindEndRecord(ArchiveSource& source, std::uint64_t& position);
 // Takes the source; sets lastOpenResult. On failure the file is closed and
 // no catalogue is given.
 std::unique_ptr<ArchiveCatalog> BuildCatalog(std::unique_ptr<ArchiveSource> source);
-// Reads the central header at the cursor position from the file.
+// Reads the central header at the cursor position from the file: the fixed
+// fields with the ZIP64 values applied, and the name exactly as stored.
+// A ZIP64 extra field that is missing or too short for the values it must
+// hold, or a split-archive disk number, is CATALOG_BAD_ARCHIVE.
 ArchiveResult ReadEntryHeader(ArchiveCatalog* catalog, EntryHeader* header, std::uint64_t* localOffset,
                               std::string* name);
 ArchiveResult GoToFirstEntry(ArchiveCatalog* catalog);
@@ -220,13 +242,19 @@ struct LocalHeaderInfo {
 };
 ArchiveResult CheckLocalHeader(ArchiveCatalog* catalog, LocalHeaderInfo& info);
 // Puts the cursor on the first entry whose name equals `name` with ASCII case
-// ignored. Names of 256 UTF-16 units or more: CATALOG_BAD_PARAMETER. Not
+// ignored (a to z fold only where they are whole characters: a trail byte of
+// a double-byte character is never folded). Names of 256 UTF-16 units or more: CATALOG_BAD_PARAMETER. Not
 // found: CATALOG_END_OF_LIST with the cursor as it was.
 ArchiveResult LocateEntryByName(ArchiveCatalog* catalog, std::u16string_view name);
 // Entry i (or -1 for the archive-wide record), through the reader's cache.
 ArchiveResult GetEntry(ArchiveReader* reader, std::int32_t i, ArchiveEntryA& record);
 // Moves the cursor as GetEntry does; false when entry i can't be reached.
 bool MoveCursorTo(ArchiveCatalog* catalog, std::int32_t i);
+
+// The name-search key of a stored name: a to z become A to Z where the byte
+// is a whole character of the name's encoding (UTF-8, or the ANSI code page,
+// where a lead byte takes the next byte with it).
+std::string FoldEntryName(std::string_view name, bool utf8);
 
 // The attribute and time rules, exposed for tests.
 std::uint32_t AttributesFromExternal(std::uint32_t externalAttributes);

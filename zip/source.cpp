@@ -122,6 +122,14 @@ int ReadSourceUInt16(ArchiveSource& source, std::uint32_t& value) { return ReadL
 
 int ReadSourceUInt32(ArchiveSource& source, std::uint32_t& value) { return ReadLittleEndian(source, 4, value); }
 
+int ReadSourceUInt64(ArchiveSource& source, std::uint64_t& value) {
+    value = 0;
+    std::uint32_t low = 0, high = 0;
+    if (ReadLittleEndian(source, 4, low) != 0 || ReadLittleEndian(source, 4, high) != 0) return -1;
+    value = (std::uint64_t{high} << 32) | low;
+    return 0;
+}
+
 int SeekSource(ArchiveSource& source, std::uint64_t position) {
     if (!source.seekable) return -1;
     const std::uint64_t at = source.startOffset + position;

@@ -61,7 +61,7 @@ namespace {
 // can't be read in full leaves the positions as they were, so the next read
 // tries it again.
 ArchiveResult Refill(EntryStream& s) {
-    const std::uint32_t chunk = std::min(kStreamChunk, s.compressedLeft);
+    const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(kStreamChunk, s.compressedLeft));
     if (SeekSource(*s.source, s.leadingBytes + s.dataPos) != 0) return CATALOG_IO_ERROR;
     if (ReadSourceBytes(*s.source, s.inputBuffer.data(), chunk, 1) != 1) return CATALOG_IO_ERROR;
     s.dataPos += chunk;
@@ -79,9 +79,10 @@ std::int32_t ReadEntryStream(ArchiveCatalog* catalog, void* buffer, std::uint32_
     EntryStream& s = *catalog->openStream;
     if (s.finished) return 0;
 
-    // The count is reported as a signed 32-bit number.
-    std::uint32_t room = std::min({n, s.uncompressedLeft,
-                                   static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())});
+    // The count is reported as a signed 32-bit number; what is left of the
+    // entry may be far more than any one read.
+    std::uint32_t room = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        {n, s.uncompressedLeft, static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())}));
     if (room == 0) return 0;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::int32_t count = 0;

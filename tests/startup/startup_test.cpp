@@ -68,6 +68,12 @@ public:
         return otherInstance;
     }
     void RunMainDialog() override { events.push_back("dialog"); }
+    bool HandArchiveToWindow(const std::u16string& title, const std::u16string& archivePath) override {
+        events.push_back("hand over " + Narrow(archivePath));
+        handedTo = title;
+        return true;
+    }
+    std::u16string handedTo;
     bool LocateFiles(CVantrelApp& app) override { return app.LocateFilesFor(modulePath_); }
 
 private:
@@ -153,6 +159,37 @@ TEST_F(StartUp, EachWayThroughStartsTheRightProgramsInOrder) {
         }
         if (host.events.back() == "activate" || host.events.back() == "dialog") {
             EXPECT_EQ(host.activatedTitle, u"Sorvane\u3000");
+        }
+    }
+}
+
+TEST_F(StartUp, ArchiveArgumentGoesToTheRunningDialogOnlyWhenThereIsOne) {
+    struct Case {
+        const char* fault;
+        const char16_t* archive;
+        bool otherInstance;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {"first instance keeps the order and shows its own dialog", u"C:\\b\\x.zip", false,
+         {"init", "start Pellmoor.exe", "activate", "dialog"}},
+        {"second instance hands the archive over after bringing the first forward", u"C:\\b\\x.zip", true,
+         {"init", "start Pellmoor.exe", "activate", "hand over C:\\b\\x.zip"}},
+        {"second instance without an archive hands nothing over", u"", true,
+         {"init", "start Pellmoor.exe", "activate"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder own;
+        fs::copy_file(fs::path(platform::ModulePath()), own / "Sorvane.exe");
+        ScriptedHost host(own.U16("Sorvane.exe"));
+        host.otherInstance = c.otherInstance;
+        CVantrelApp app;
+        app.m_strArchiveArgument = c.archive;
+        EXPECT_FALSE(app.StartApplication(host));
+        EXPECT_EQ(host.events, c.events);
+        if (c.otherInstance && *c.archive) {
+            EXPECT_EQ(host.handedTo, u"Sorvane\u3000");
         }
     }
 }

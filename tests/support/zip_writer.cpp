@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <fstream>
 #include <stdexcept>
 
 namespace testzip {
@@ -68,6 +70,15 @@ ExtraBlock UtBlock(std::uint8_t flags, std::int32_t modified, std::int32_t acces
     return block;
 }
 
+ExtraBlock UnicodePathBlock(std::string_view storedName, std::string_view utf8Name, std::uint8_t version) {
+    ExtraBlock block;
+    block.tag = kTagUnicodePathName;
+    block.data.push_back(version);
+    Append32(block.data, Crc32(ToBytes(storedName)));
+    AppendText(block.data, utf8Name);
+    return block;
+}
+
 Bytes ExtraField(const std::vector<ExtraBlock>& blocks) {
     Bytes out;
     for (const auto& b : blocks) {
@@ -97,98 +108,218 @@ Entry& ZipBuilder::AddFolder(std::string name) {
     return e;
 }
 
-Bytes ZipBuilder::Build(ZipLayout* layout) const {
-    Bytes out = prefix;
-    const std::size_t base = prefixShiftsOffsets ? 0 : prefix.size();
-    ZipLayout where;
+namespace {
+
+void Append64(Bytes& out, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// Where the built bytes go: memory, or a file in which zero runs are holes.
+class Emitter {
+public:
+    explicit Emitter(Bytes* memory, std::fstream* file = nullptr) : memory_(memory), file_(file) {}
+    std::uint64_t size() const { return size_; }
+    void Put(const Bytes& bytes) {
+        if (memory_) memory_->insert(memory_->end(), bytes.begin(), bytes.end());
+        if (file_) file_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        size_ += bytes.size();
+    }
+    void Zeros(std::uint64_t n) {
+        if (memory_) memory_->insert(memory_->end(), static_cast<std::size_t>(n), 0);
+        if (file_) file_->seekp(static_cast<std::streamoff>(n), std::ios::cur);
+        size_ += n;
+    }
+    bool ok() const { return !file_ || static_cast<bool>(*file_); }
+
+private:
+    Bytes* memory_;
+    std::fstream* file_;
+    std::uint64_t size_ = 0;
+};
+
+std::uint32_t ZeroCrc(std::uint64_t n) {
+    static const Bytes zeros(1 << 20, 0);
+    uLong crc = crc32(0, nullptr, 0);
+    while (n > 0) {
+        const auto k = static_cast<uInt>(std::min<std::uint64_t>(n, zeros.size()));
+        crc = crc32(crc, zeros.data(), k);
+        n -= k;
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+std::uint32_t Low32(std::uint64_t v, bool allOnes) { return allOnes ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v); }
+
+bool Emit(const ZipBuilder& zip, const std::vector<Entry>& entries, Emitter& out, ZipLayout& where) {
+    out.Put(zip.prefix);
+    const std::uint64_t base = zip.prefixShiftsOffsets ? 0 : zip.prefix.size();
 
     struct Written {
-        std::uint32_t crc, compressed, uncompressed, localOffset;
+        std::uint32_t crc;
+        std::uint64_t compressed, uncompressed, localOffset;
         std::uint16_t flags;
     };
     std::vector<Written> written;
 
-    for (const Entry& e : entries_) {
+    for (const Entry& e : entries) {
         Bytes stored;
         if (e.rawData) stored = *e.rawData;
         else if (e.method == 8) stored = Deflate(e.data);
         else stored = e.data;
         Written w{};
-        w.crc = Crc32(e.data);
-        w.compressed = static_cast<std::uint32_t>(stored.size());
-        w.uncompressed = static_cast<std::uint32_t>(e.data.size());
-        w.localOffset = static_cast<std::uint32_t>(out.size() - base);
+        w.crc = e.zeroRun ? ZeroCrc(e.zeroRun) : Crc32(e.data);
+        w.compressed = e.zeroRun ? e.zeroRun : stored.size();
+        w.uncompressed = e.zeroRun ? e.zeroRun : e.data.size();
+        w.localOffset = out.size() - base;
         w.flags = static_cast<std::uint16_t>(e.flags | (e.dataDescriptor ? 0x0008 : 0));
         written.push_back(w);
 
         const HeaderOverride& o = e.localOverride;
         const std::string& localName = e.localName ? *e.localName : e.name;
-        where.localHeader.push_back(out.size());
-        Append32(out, Pick(o.signature, 0x04034B50u));
-        Append16(out, Pick(o.versionNeeded, e.versionNeeded));
-        Append16(out, Pick(o.flags, w.flags));
-        Append16(out, Pick(o.method, e.method));
-        Append32(out, Pick(o.dosDateTime,
-                           static_cast<std::uint32_t>(e.dosTime) | (std::uint32_t{e.dosDate} << 16)));
-        Append32(out, Pick(o.crc32, e.dataDescriptor ? 0u : w.crc));
-        Append32(out, Pick(o.compressedSize, e.dataDescriptor ? 0u : w.compressed));
-        Append32(out, Pick(o.uncompressedSize, e.dataDescriptor ? 0u : w.uncompressed));
-        Append16(out, Pick(o.nameLength, static_cast<std::uint16_t>(localName.size())));
-        Append16(out, Pick(o.extraLength, static_cast<std::uint16_t>(e.localExtra.size())));
-        AppendText(out, localName);
-        out.insert(out.end(), e.localExtra.begin(), e.localExtra.end());
-        where.entryData.push_back(out.size());
-        out.insert(out.end(), stored.begin(), stored.end());
+        Bytes localExtra;
+        if (e.localZip64) {
+            Bytes sizes;
+            Append64(sizes, e.dataDescriptor ? 0 : w.uncompressed);
+            Append64(sizes, e.dataDescriptor ? 0 : w.compressed);
+            localExtra = ExtraField({{kTagZip64Info, sizes, {}}});
+        }
+        localExtra.insert(localExtra.end(), e.localExtra.begin(), e.localExtra.end());
+        Bytes h;
+        where.localHeader.push_back(static_cast<std::size_t>(out.size()));
+        Append32(h, Pick(o.signature, 0x04034B50u));
+        Append16(h, Pick(o.versionNeeded, e.versionNeeded));
+        Append16(h, Pick(o.flags, w.flags));
+        Append16(h, Pick(o.method, e.method));
+        Append32(h, Pick(o.dosDateTime, static_cast<std::uint32_t>(e.dosTime) | (std::uint32_t{e.dosDate} << 16)));
+        Append32(h, Pick(o.crc32, e.dataDescriptor ? 0u : w.crc));
+        Append32(h, Pick(o.compressedSize, e.dataDescriptor ? 0u : Low32(w.compressed, e.localZip64)));
+        Append32(h, Pick(o.uncompressedSize, e.dataDescriptor ? 0u : Low32(w.uncompressed, e.localZip64)));
+        Append16(h, Pick(o.nameLength, static_cast<std::uint16_t>(localName.size())));
+        Append16(h, Pick(o.extraLength, static_cast<std::uint16_t>(localExtra.size())));
+        AppendText(h, localName);
+        h.insert(h.end(), localExtra.begin(), localExtra.end());
+        out.Put(h);
+        where.entryData.push_back(static_cast<std::size_t>(out.size()));
+        if (e.zeroRun) out.Zeros(e.zeroRun);
+        else out.Put(stored);
         if (e.dataDescriptor) {
-            Append32(out, 0x08074B50u);
-            Append32(out, w.crc);
-            Append32(out, w.compressed);
-            Append32(out, w.uncompressed);
+            Bytes d;
+            Append32(d, 0x08074B50u);
+            Append32(d, w.crc);
+            if (e.localZip64) {
+                Append64(d, w.compressed);
+                Append64(d, w.uncompressed);
+            } else {
+                Append32(d, static_cast<std::uint32_t>(w.compressed));
+                Append32(d, static_cast<std::uint32_t>(w.uncompressed));
+            }
+            out.Put(d);
         }
     }
 
-    where.centralStart = out.size();
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const Entry& e = entries_[i];
+    const std::uint64_t centralStart = out.size();
+    where.centralStart = static_cast<std::size_t>(centralStart);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
         const Written& w = written[i];
         const HeaderOverride& o = e.centralOverride;
-        where.centralHeader.push_back(out.size());
-        Append32(out, Pick(o.signature, 0x02014B50u));
-        Append16(out, Pick(o.versionMadeBy, e.versionMadeBy));
-        Append16(out, Pick(o.versionNeeded, e.versionNeeded));
-        Append16(out, Pick(o.flags, w.flags));
-        Append16(out, Pick(o.method, e.method));
-        Append32(out, Pick(o.dosDateTime,
-                           static_cast<std::uint32_t>(e.dosTime) | (std::uint32_t{e.dosDate} << 16)));
-        Append32(out, Pick(o.crc32, w.crc));
-        Append32(out, Pick(o.compressedSize, w.compressed));
-        Append32(out, Pick(o.uncompressedSize, w.uncompressed));
-        Append16(out, Pick(o.nameLength, static_cast<std::uint16_t>(e.name.size())));
-        Append16(out, Pick(o.extraLength, static_cast<std::uint16_t>(e.centralExtra.size())));
-        Append16(out, Pick(o.commentLength, static_cast<std::uint16_t>(e.comment.size())));
-        Append16(out, Pick(o.diskNumberStart, std::uint16_t{0}));
-        Append16(out, 0);  // internal attributes
-        Append32(out, Pick(o.externalAttributes, e.externalAttributes));
-        Append32(out, Pick(o.localHeaderOffset, w.localOffset));
-        AppendText(out, e.name);
-        out.insert(out.end(), e.centralExtra.begin(), e.centralExtra.end());
-        AppendText(out, e.comment);
+        Bytes zip64Data;
+        if (e.zip64.uncompressed) Append64(zip64Data, w.uncompressed);
+        if (e.zip64.compressed) Append64(zip64Data, w.compressed);
+        if (e.zip64.offset) Append64(zip64Data, w.localOffset);
+        if (e.zip64.disk) Append32(zip64Data, 0);
+        if (e.zip64Block) zip64Data = *e.zip64Block;
+        Bytes extra;
+        if (!zip64Data.empty() || e.zip64Block) extra = ExtraField({{kTagZip64Info, zip64Data, {}}});
+        extra.insert(extra.end(), e.centralExtra.begin(), e.centralExtra.end());
+        Bytes h;
+        where.centralHeader.push_back(static_cast<std::size_t>(out.size()));
+        Append32(h, Pick(o.signature, 0x02014B50u));
+        Append16(h, Pick(o.versionMadeBy, e.versionMadeBy));
+        Append16(h, Pick(o.versionNeeded, e.versionNeeded));
+        Append16(h, Pick(o.flags, w.flags));
+        Append16(h, Pick(o.method, e.method));
+        Append32(h, Pick(o.dosDateTime, static_cast<std::uint32_t>(e.dosTime) | (std::uint32_t{e.dosDate} << 16)));
+        Append32(h, Pick(o.crc32, w.crc));
+        Append32(h, Pick(o.compressedSize, Low32(w.compressed, e.zip64.compressed)));
+        Append32(h, Pick(o.uncompressedSize, Low32(w.uncompressed, e.zip64.uncompressed)));
+        Append16(h, Pick(o.nameLength, static_cast<std::uint16_t>(e.name.size())));
+        Append16(h, Pick(o.extraLength, static_cast<std::uint16_t>(extra.size())));
+        Append16(h, Pick(o.commentLength, static_cast<std::uint16_t>(e.comment.size())));
+        Append16(h, Pick(o.diskNumberStart, std::uint16_t{e.zip64.disk ? std::uint16_t{0xFFFF} : std::uint16_t{0}}));
+        Append16(h, 0);  // internal attributes
+        Append32(h, Pick(o.externalAttributes, e.externalAttributes));
+        Append32(h, Pick(o.localHeaderOffset, Low32(w.localOffset, e.zip64.offset)));
+        AppendText(h, e.name);
+        h.insert(h.end(), extra.begin(), extra.end());
+        AppendText(h, e.comment);
+        out.Put(h);
+    }
+    const std::uint64_t centralEnd = out.size();
+    const std::uint64_t directorySize = centralEnd - centralStart;
+    const std::uint64_t directoryOffset = centralStart - base;
+    const std::uint64_t count = entries.size();
+
+    if (zip.zip64End != Zip64End::kNone) {
+        const Zip64EndOverride& z = zip.zip64;
+        Bytes r;
+        where.zip64EndRecord = static_cast<std::size_t>(out.size());
+        Append32(r, Pick(z.recordSignature, 0x06064B50u));
+        Append64(r, 44 + z.extensible.size());
+        Append16(r, 0x002D);
+        Append16(r, 0x002D);
+        Append32(r, Pick(z.disk, 0u));
+        Append32(r, Pick(z.directoryDisk, 0u));
+        Append64(r, Pick(z.entriesOnDisk, count));
+        Append64(r, Pick(z.entriesTotal, count));
+        Append64(r, Pick(z.directorySize, directorySize));
+        Append64(r, Pick(z.directoryOffset, directoryOffset));
+        r.insert(r.end(), z.extensible.begin(), z.extensible.end());
+        where.zip64Locator = where.zip64EndRecord + r.size();
+        Append32(r, 0x07064B50u);
+        Append32(r, Pick(z.locatorDisk, 0u));
+        Append64(r, Pick(z.recordOffset, std::uint64_t{where.zip64EndRecord - base}));
+        Append32(r, Pick(z.diskCount, 1u));
+        out.Put(r);
     }
 
-    const auto count = static_cast<std::uint16_t>(entries_.size());
-    where.endRecord = out.size();
-    Append32(out, 0x06054B50u);
-    Append16(out, Pick(end.diskNumber, std::uint16_t{0}));
-    Append16(out, Pick(end.directoryDisk, std::uint16_t{0}));
-    Append16(out, Pick(end.entriesOnDisk, count));
-    Append16(out, Pick(end.entriesTotal, count));
-    Append32(out, Pick(end.directorySize, static_cast<std::uint32_t>(where.endRecord - where.centralStart)));
-    Append32(out, Pick(end.directoryOffset, static_cast<std::uint32_t>(where.centralStart - base)));
-    Append16(out, Pick(end.commentLength, static_cast<std::uint16_t>(comment.size())));
-    AppendText(out, comment);
+    const bool placeholders = zip.zip64End == Zip64End::kPlaceholders;
+    const auto count16 = placeholders ? std::uint16_t{0xFFFF} : static_cast<std::uint16_t>(count);
+    Bytes r;
+    where.endRecord = static_cast<std::size_t>(out.size());
+    Append32(r, 0x06054B50u);
+    Append16(r, Pick(zip.end.diskNumber, std::uint16_t{0}));
+    Append16(r, Pick(zip.end.directoryDisk, std::uint16_t{0}));
+    Append16(r, Pick(zip.end.entriesOnDisk, count16));
+    Append16(r, Pick(zip.end.entriesTotal, count16));
+    Append32(r, Pick(zip.end.directorySize, Low32(directorySize, placeholders)));
+    Append32(r, Pick(zip.end.directoryOffset, Low32(directoryOffset, placeholders)));
+    Append16(r, Pick(zip.end.commentLength, static_cast<std::uint16_t>(zip.comment.size())));
+    AppendText(r, zip.comment);
+    out.Put(r);
+    return out.ok();
+}
 
+}  // namespace
+
+Bytes ZipBuilder::Build(ZipLayout* layout) const {
+    Bytes bytes;
+    Emitter out(&bytes);
+    ZipLayout where;
+    Emit(*this, entries_, out, where);
     if (layout) *layout = std::move(where);
-    return out;
+    return bytes;
+}
+
+bool ZipBuilder::BuildToFile(const std::filesystem::path& path, ZipLayout* layout) const {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file) return false;
+    Emitter out(nullptr, &file);
+    ZipLayout where;
+    const bool ok = Emit(*this, entries_, out, where);
+    file.close();
+    if (layout) *layout = std::move(where);
+    return ok && !file.fail();
 }
 
 void PutU16(Bytes& bytes, std::size_t pos, std::uint16_t value) {

@@ -12,9 +12,16 @@
 //   auto& e = zip.Add("c.txt", "data");
 //   e.localOverride.method = 12;                     // local method differs
 //   std::vector<std::uint8_t> bytes = zip.Build();
+//
+// ZIP64: `Entry::zip64` moves chosen central fields into a 0x0001 block,
+// `Entry::localZip64` does the same for the local sizes (and makes a data
+// descriptor's sizes 8 bytes), and `ZipBuilder::zip64End` writes a ZIP64
+// end record and locator. An entry of `zeroRun` zeros is never held in
+// memory by BuildToFile, which leaves it as a hole in a sparse file.
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,12 +50,17 @@ struct ExtraBlock {
     std::optional<std::uint16_t> declaredSize;
 };
 inline constexpr std::uint16_t kTagExtendedTime = 0x5455;  // bytes "UT"
+inline constexpr std::uint16_t kTagZip64Info = 0x0001;
+inline constexpr std::uint16_t kTagUnicodePathName = 0x7075;
 
 // An extended timestamp ("UT") block. `flags` says which stamps follow
 // (bit 0 modification, 1 access, 2 creation); only those present are
 // written, in that order.
 ExtraBlock UtBlock(std::uint8_t flags, std::int32_t modified, std::int32_t accessed = 0,
                    std::int32_t created = 0);
+// An Info-ZIP Unicode Path block naming `utf8Name`, stamped with the CRC-32
+// of `storedName` (pass another name to make a stale block).
+ExtraBlock UnicodePathBlock(std::string_view storedName, std::string_view utf8Name, std::uint8_t version = 1);
 // Serialises blocks into an extra field.
 Bytes ExtraField(const std::vector<ExtraBlock>& blocks);
 
@@ -70,6 +82,15 @@ struct HeaderOverride {
     std::optional<std::uint16_t> diskNumberStart;
     std::optional<std::uint32_t> externalAttributes;
     std::optional<std::uint32_t> localHeaderOffset;  // central only
+};
+
+// Which central fields hold all ones, their values moving to a 0x0001 block
+// (in the format's order: uncompressed, compressed, offset, disk).
+struct Zip64Fields {
+    bool uncompressed = false;
+    bool compressed = false;
+    bool offset = false;
+    bool disk = false;
 };
 
 struct Entry {
@@ -97,6 +118,15 @@ struct Entry {
 
     HeaderOverride localOverride;
     HeaderOverride centralOverride;
+
+    Zip64Fields zip64;
+    // All-ones local sizes with a 0x0001 block of both sizes; a data
+    // descriptor then carries 8-byte sizes.
+    bool localZip64 = false;
+    // Replaces the computed data of the central 0x0001 block (to damage it).
+    std::optional<Bytes> zip64Block;
+    // Content of this many zero bytes (stored) in place of `data`.
+    std::uint64_t zeroRun = 0;
 };
 
 // Where each structure landed in the built bytes (file positions, prefix
@@ -107,6 +137,8 @@ struct ZipLayout {
     std::vector<std::size_t> centralHeader; // per entry
     std::size_t centralStart = 0;
     std::size_t endRecord = 0;
+    std::size_t zip64EndRecord = 0;  // with zip64End only
+    std::size_t zip64Locator = 0;
 };
 
 struct EndOverride {
@@ -117,6 +149,26 @@ struct EndOverride {
     std::optional<std::uint32_t> directorySize;
     std::optional<std::uint32_t> directoryOffset;
     std::optional<std::uint16_t> commentLength;
+};
+
+enum class Zip64End {
+    kNone,
+    kBeside,        // ZIP64 record and locator before a classic record that holds every value
+    kPlaceholders,  // the classic record holds 0xFFFF / 0xFFFFFFFF throughout
+};
+
+struct Zip64EndOverride {
+    std::optional<std::uint32_t> locatorDisk;    // disk holding the record
+    std::optional<std::uint64_t> recordOffset;   // as the locator states it
+    std::optional<std::uint32_t> diskCount;
+    std::optional<std::uint32_t> recordSignature;
+    std::optional<std::uint32_t> disk;
+    std::optional<std::uint32_t> directoryDisk;
+    std::optional<std::uint64_t> entriesOnDisk;
+    std::optional<std::uint64_t> entriesTotal;
+    std::optional<std::uint64_t> directorySize;
+    std::optional<std::uint64_t> directoryOffset;
+    Bytes extensible;  // after the 56 fixed bytes
 };
 
 class ZipBuilder {
@@ -137,8 +189,13 @@ public:
     bool prefixShiftsOffsets = false;
     std::string comment;  // archive comment (raw bytes)
     EndOverride end;
+    Zip64End zip64End = Zip64End::kNone;
+    Zip64EndOverride zip64;
 
     Bytes Build(ZipLayout* layout = nullptr) const;
+    // Writes the archive to `path`, leaving each zero run as a hole. False
+    // when the file can't be written.
+    bool BuildToFile(const std::filesystem::path& path, ZipLayout* layout = nullptr) const;
 
 private:
     std::vector<Entry> entries_;

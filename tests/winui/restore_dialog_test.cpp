@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -24,6 +25,7 @@
 #include "tests/support/zip_writer.h"
 #include "tests/winui/scripted_user.h"
 #include "ui/framework.h"
+#include "ui/taskbar_progress.h"
 #include "ui/vantrel_dlg.h"
 
 namespace {
@@ -627,3 +629,345 @@ TEST_F(RestoreDialog, RealRestoreOfDamagedArchiveReportsFailure) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- additions: taskbar, drops, hand-over
+
+namespace {
+
+// Stands in for the taskbar button: notes every call with the number of
+// message boxes the user had been shown by then.
+struct RecordingTaskbar : TaskbarProgress {
+    struct Call {
+        std::string what;  // "progress", "error", "clear"
+        HWND window;
+        std::uint64_t completed, total;
+        std::size_t boxesBefore;
+    };
+    explicit RecordingTaskbar(ScriptedUser& u) : user(u) {}
+    void ShowProgress(HWND w, std::uint64_t c, std::uint64_t t) override { Note("progress", w, c, t); }
+    void ShowError(HWND w) override { Note("error", w, 0, 0); }
+    void Clear(HWND w) override { Note("clear", w, 0, 0); }
+    void Note(const char* what, HWND w, std::uint64_t c, std::uint64_t t) {
+        calls.push_back({what, w, c, t, user.Messages().size()});
+    }
+    std::size_t Count(const std::string& what) const {
+        std::size_t n = 0;
+        for (const Call& c : calls) n += c.what == what;
+        return n;
+    }
+    ScriptedUser& user;
+    std::vector<Call> calls;
+};
+
+// A worker that reports a burst of progress and then waits to be released.
+struct BurstRun {
+    static inline HANDLE release = nullptr;
+    static inline int updates = 1000;
+    static unsigned Proc(void* param) {
+        auto* job = static_cast<RestoreJob*>(param);
+        job->observer->OnRestoreStarted();
+        RestoreProgress p;
+        p.entriesTotal = updates;
+        p.bytesTotal = 0;  // no byte total: the bar goes by entries
+        for (int i = 1; i <= updates; ++i) {
+            p.entriesDone = i;
+            job->observer->OnRestoreProgress(p);
+        }
+        ::WaitForSingleObject(release, 20000);
+        job->observer->OnRestoreFinished(RESTORE_OK);
+        return 0;
+    }
+};
+
+// A real HDROP as the shell makes it: DROPFILES followed by a wide,
+// double-zero-terminated file list.
+HDROP MakeDrop(const std::vector<std::u16string>& files) {
+    std::u16string list;
+    for (const auto& f : files) list += f + u'\0';
+    list += u'\0';
+    const SIZE_T size = sizeof(DROPFILES) + list.size() * sizeof(char16_t);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    auto* header = static_cast<DROPFILES*>(::GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), list.data(), list.size() * sizeof(char16_t));
+    ::GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+LRESULT SendCopyData(HWND dialog, ULONG_PTR tag, const void* data, DWORD bytes) {
+    COPYDATASTRUCT cds{tag, bytes, const_cast<void*>(data)};
+    return ::SendMessageW(dialog, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+}
+
+LRESULT HandOver(HWND dialog, const std::u16string& path) {
+    return SendCopyData(dialog, kArchiveHandoverTag, path.c_str(), static_cast<DWORD>((path.size() + 1) * 2));
+}
+
+}  // namespace
+
+class DialogFromOutside : public RestoreDialog {
+protected:
+    void OpenWith(WorkerProc proc, TaskbarProgress* bar, const std::u16string& startArchive = u"") {
+        dialog = std::make_unique<CVantrelDlg>(user, proc, bar);
+        if (!startArchive.empty()) dialog->SetStartArchive(startArchive);
+        ASSERT_TRUE(dialog->Create());
+        user.dialog = dialog->m_hWnd;
+    }
+    void Settle() { PumpUntil(hwnd(), [] { return false; }, 50); }
+    const std::u16string good = u"C:\\b\\" + BackupName(u"C:\\Data\\Photos");
+    const std::u16string other = u"C:\\b\\" + BackupName(u"C:\\Data\\Music");
+};
+
+TEST_F(DialogFromOutside, TaskbarShowsProgressErrorAndClearsAfterTheResultBox) {
+    struct Case {
+        const char* fault;
+        std::vector<std::uint8_t> archive;
+        std::uint64_t finalCompleted, finalTotal;  // 0/0: no progress at all
+        bool failed;
+    };
+    testzip::ZipBuilder files;
+    files.AddFolder("Photos/");
+    files.Add("Photos/a.txt", "first file");
+    files.Add("Photos/sub/b.txt", std::string(5000, 'b'), 8);
+    testzip::ZipBuilder empties;
+    empties.AddFolder("Photos/");
+    empties.Add("Photos/empty.txt", "");
+    const Case cases[] = {
+        {"by bytes when the total is known", files.Build(), 5010, 5010, false},
+        {"by entries when no entry has bytes", empties.Build(), 2, 2, false},
+        {"damaged archive: error state, no value", testzip::ToBytes("not a zip"), 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder folder, dest;
+        const std::u16string name = BackupName(u"C:\\Data\\Photos");
+        ASSERT_TRUE(testsupport::WriteFileBytes(folder.path() / std::filesystem::path(name), c.archive));
+        RecordingTaskbar bar(user);
+        OpenWith(&RestoreThreadProc, &bar);
+        Select(folder.path().u16string() + u"\\" + name);
+        user.asked.clear();
+        StartRun(dest.path().u16string());
+        ASSERT_TRUE(WaitForRunEnd());
+        ASSERT_EQ(user.Messages().size(), 2u);  // confirmation, result
+        ASSERT_FALSE(bar.calls.empty());
+        for (const auto& call : bar.calls) {
+            EXPECT_EQ(call.window, hwnd());
+            if (call.what == "progress") {
+                EXPECT_LE(call.completed, call.total);
+                EXPECT_EQ(call.boxesBefore, 1u) << "progress after the result box";
+            }
+        }
+        EXPECT_EQ(bar.calls.back().what, "clear");
+        EXPECT_EQ(bar.calls.back().boxesBefore, 2u) << "cleared only once the result box was answered";
+        EXPECT_EQ(bar.Count("clear"), 1u);
+        EXPECT_EQ(bar.Count("error"), c.failed ? 1u : 0u);
+        const auto last = bar.calls.end() - 2;  // the call before the clear
+        if (c.failed) {
+            EXPECT_EQ(last->what, "error");
+            EXPECT_EQ(last->boxesBefore, 1u) << "red before the box, not after";
+        } else {
+            EXPECT_EQ(last->what, "progress");
+            EXPECT_EQ(last->completed, c.finalCompleted);
+            EXPECT_EQ(last->total, c.finalTotal);
+        }
+        dialog.reset();
+    }
+}
+
+TEST_F(DialogFromOutside, ProgressReachesTheTaskbarAtMostAFewTimesASecond) {
+    BurstRun::release = HeldRun::release;
+    RecordingTaskbar bar(user);
+    OpenWith(&BurstRun::Proc, &bar);
+    testsupport::TempFolder dest;
+    Select(good);
+    StartRun(dest.path().u16string());
+    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return bar.Count("progress") >= 1; }));
+    PumpUntil(hwnd(), [] { return false; }, 100);
+    EXPECT_LE(bar.Count("progress"), 2u) << "1000 updates within a few milliseconds";
+    ::SetEvent(HeldRun::release);
+    ASSERT_TRUE(WaitForRunEnd());
+    const auto last = bar.calls.end() - 2;
+    EXPECT_EQ(last->what, "progress");
+    EXPECT_EQ(last->completed, 1000u) << "the last value held back is shown at the end";
+    EXPECT_EQ(last->total, 1000u);
+}
+
+TEST_F(DialogFromOutside, DroppedFilesSelectTheFirstFileOnly) {
+    testsupport::TempFolder folder;
+    struct Case {
+        const char* fault;
+        std::vector<std::u16string> files;
+        bool duringRun;
+        const char16_t* selected;  // what the archive field shows afterwards
+        std::size_t warnings;
+    };
+    const std::u16string dir = folder.path().u16string();
+    const Case cases[] = {
+        {"one file", {other}, false, other.c_str(), 0},
+        {"several files: the first", {other, u"C:\\b\\x.zip"}, false, other.c_str(), 0},
+        {"a folder does nothing", {dir, other}, false, good.c_str(), 0},
+        {"a name that is no backup's warns", {u"C:\\b\\ordinary.zip"}, false, good.c_str(), 1},
+        {"ignored during a run", {other}, true, good.c_str(), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ::ResetEvent(HeldRun::release);
+        Open();
+        Select(good);
+        testsupport::TempFolder dest;
+        if (c.duringRun) {
+            StartRun(dest.path().u16string());
+            ASSERT_TRUE(PumpUntil(hwnd(), [&] { return !::IsWindowEnabled(Item(IDC_RESTORE)); }));
+        }
+        user.asked.clear();
+        EXPECT_EQ(::SendMessageW(hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(c.files)), 0), 0);
+        Settle();
+        EXPECT_EQ(Text(IDC_ARCHIVE_PATH), c.selected);
+        EXPECT_EQ(user.Messages().size(), c.warnings);
+        if (c.warnings) {
+            EXPECT_EQ(user.Messages()[0].text, dlgtext::kUnreadableName);
+        }
+        ::SetEvent(HeldRun::release);
+        if (c.duringRun) {
+            ASSERT_TRUE(WaitForRunEnd());
+            EXPECT_EQ(HeldRun::archiveAtEnd, good);
+        }
+        dialog.reset();
+    }
+}
+
+TEST_F(DialogFromOutside, HandedOverPathIsCheckedAndSelectedOutsideARun) {
+    const std::u16string withInnerZero = other.substr(0, 5) + u'\0' + other.substr(5);
+    const std::u16string tooLong = u"C:\\" + std::u16string(kHandedPathMaxUnits, u'a');
+    const std::u16string noTerminator = other;  // sent without its zero
+    struct Case {
+        const char* fault;
+        ULONG_PTR tag;
+        const void* data;
+        DWORD bytes;
+        LRESULT answer;
+        bool selected;
+    };
+    const Case cases[] = {
+        {"valid path", kArchiveHandoverTag, other.c_str(), DWORD((other.size() + 1) * 2), TRUE, true},
+        {"another program's tag", kArchiveHandoverTag + 1, other.c_str(), DWORD((other.size() + 1) * 2), FALSE, false},
+        {"no terminator", kArchiveHandoverTag, noTerminator.c_str(), DWORD(noTerminator.size() * 2), FALSE, false},
+        {"odd byte count", kArchiveHandoverTag, other.c_str(), DWORD((other.size() + 1) * 2 - 1), FALSE, false},
+        {"inner zero", kArchiveHandoverTag, withInnerZero.c_str(), DWORD((withInnerZero.size() + 1) * 2), FALSE, false},
+        {"empty path", kArchiveHandoverTag, u"", 2, FALSE, false},
+        {"relative path", kArchiveHandoverTag, u"b\\x.zip", 16, FALSE, false},
+        {"longer than any path", kArchiveHandoverTag, tooLong.c_str(), DWORD((tooLong.size() + 1) * 2), FALSE, false},
+        {"no data", kArchiveHandoverTag, nullptr, 0, FALSE, false},
+    };
+    Open();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Click(IDC_CLEAR);
+        EXPECT_EQ(SendCopyData(hwnd(), c.tag, c.data, c.bytes), c.answer);
+        Settle();
+        EXPECT_EQ(Text(IDC_ARCHIVE_PATH), c.selected ? other : u"");
+        EXPECT_EQ(Text(IDC_BACKUP_NAME), c.selected ? u"Music" : u"");
+    }
+}
+
+TEST_F(DialogFromOutside, HandedOverPathIsIgnoredDuringARunOrAQuestion) {
+    // During a run.
+    Open();
+    Select(good);
+    testsupport::TempFolder dest;
+    StartRun(dest.path().u16string());
+    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return !::IsWindowEnabled(Item(IDC_RESTORE)); }));
+    EXPECT_EQ(HandOver(hwnd(), other), TRUE);
+    Settle();
+    EXPECT_EQ(Text(IDC_ARCHIVE_PATH), good);
+    ::SetEvent(HeldRun::release);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(HeldRun::archiveAtEnd, good);
+    Settle();
+    EXPECT_EQ(Text(IDC_ARCHIVE_PATH), good) << "nothing was kept for after the run";
+
+    // While the confirmation is up: a real box runs a message loop, which
+    // this user imitates. The answer was given for `good`; `other` must not
+    // slip in under it.
+    struct PumpingUser : ScriptedUser {
+        std::function<void()> whileAsking;
+        int ShowMessage(HWND o, const std::u16string& t, const std::u16string& c, UINT s) override {
+            if (whileAsking) whileAsking();
+            return ScriptedUser::ShowMessage(o, t, c, s);
+        }
+    } pumping;
+    dialog.reset();
+    ::ResetEvent(HeldRun::release);
+    dialog = std::make_unique<CVantrelDlg>(pumping, &HeldRun::Proc);
+    ASSERT_TRUE(dialog->Create());
+    pumping.files.push_back(good);
+    Click(IDC_SELECT);
+    pumping.whileAsking = [&] {
+        HandOver(hwnd(), other);
+        Settle();
+    };
+    pumping.messageAnswers = {IDYES, IDYES};
+    pumping.folders.push_back(dest.path().u16string());
+    Click(IDC_RESTORE);
+    pumping.whileAsking = nullptr;
+    ::SetEvent(HeldRun::release);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(HeldRun::archiveAtEnd, good);
+    EXPECT_EQ(Text(IDC_ARCHIVE_PATH), good);
+}
+
+TEST_F(DialogFromOutside, StartArchiveIsSelectedOnceTheDialogShows) {
+    struct Case {
+        const char* fault;
+        std::u16string start;
+        const char16_t* shown;
+        std::size_t warnings;
+    };
+    const Case cases[] = {
+        {"a backup fills the fields", good, good.c_str(), 0},
+        {"a name that is no backup's warns over the open dialog", u"C:\\b\\ordinary.zip", u"", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        user.asked.clear();
+        OpenWith(&HeldRun::Proc, nullptr, c.start);
+        Settle();
+        EXPECT_EQ(Text(IDC_ARCHIVE_PATH), c.shown);
+        ASSERT_EQ(user.Messages().size(), c.warnings);
+        if (c.warnings) {
+            EXPECT_EQ(user.Messages()[0].owner, hwnd());
+            EXPECT_EQ(user.Messages()[0].text, dlgtext::kUnreadableName);
+        } else {
+            EXPECT_EQ(Text(IDC_BACKUP_NAME), u"Photos");
+            EXPECT_EQ(Text(IDC_RESTORE_FOLDER), u"C:\\Data\\");
+        }
+        dialog.reset();
+    }
+}
+
+TEST_F(DialogFromOutside, IconsAreLoadedAtTheSizesTheSystemMetricsGive) {
+    Open();
+    struct Case {
+        const char* fault;
+        WPARAM which;
+        int cx, cy;
+    };
+    const Case cases[] = {
+        {"big icon", ICON_BIG, SM_CXICON, SM_CYICON},
+        {"small icon not scaled from the big one", ICON_SMALL, SM_CXSMICON, SM_CYSMICON},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        HICON icon = reinterpret_cast<HICON>(::SendMessageW(hwnd(), WM_GETICON, c.which, 0));
+        ASSERT_NE(icon, nullptr);
+        ICONINFO info{};
+        ASSERT_TRUE(::GetIconInfo(icon, &info));
+        BITMAP bitmap{};
+        ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+        if (info.hbmColor) ::DeleteObject(info.hbmColor);
+        if (info.hbmMask) ::DeleteObject(info.hbmMask);
+        EXPECT_EQ(bitmap.bmWidth, ::GetSystemMetrics(c.cx));
+        EXPECT_EQ(bitmap.bmHeight, ::GetSystemMetrics(c.cy));
+    }
+}

@@ -74,8 +74,9 @@ bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = 20000) {
 
 class Program {
 public:
-    Program(const fs::path& exe) {
+    explicit Program(const fs::path& exe, const std::wstring& arguments = L"") {
         std::wstring line = L"\"" + exe.wstring() + L"\"";
+        if (!arguments.empty()) line += L" " + arguments;
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         started_ = ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -243,6 +244,102 @@ TEST_F(ProgramStart, SecondInstanceStartsUpdateProgramAndBringsFirstForward) {
 
     ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(first.Ended());
+}
+
+// An edit control's text in another process: WM_GETTEXT is carried across,
+// GetWindowTextW is not.
+std::u16string ControlText(HWND dialog, int id) {
+    wchar_t text[1024] = {};
+    ::SendMessageW(::GetDlgItem(dialog, id), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    return U16(text);
+}
+
+constexpr wchar_t kBackupName[] = L"20131008081717_1_RDpcRGF0YVxQaG90b3M=.zip";  // D:\Data\Photos
+
+TEST_F(ProgramStart, StartedWithAnArchiveShowsItSelected) {
+    // Relative to the current folder (the program's): made absolute, as the
+    // file-open dialog would have given it.
+    Program sorvane(folder / "Sorvane.exe", std::wstring(L"\"") + kBackupName + L"\"");
+    ASSERT_TRUE(sorvane.started());
+    HWND dialog = sorvane.WaitForWindow(kRestoreDialogTitle);
+    ASSERT_NE(dialog, nullptr);
+    const std::u16string expected = (folder / kBackupName).u16string();
+    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, 1000) == expected; }, 5000));
+    EXPECT_EQ(ControlText(dialog, 1008), u"Photos");
+    EXPECT_EQ(ControlText(dialog, 1007), u"D:\\Data\\");
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(sorvane.Ended());
+}
+
+TEST_F(ProgramStart, SecondInstanceWithAnArchiveHandsItToTheFirst) {
+    Program first(folder / "Sorvane.exe");
+    ASSERT_TRUE(first.started());
+    HWND dialog = first.WaitForWindow(kRestoreDialogTitle);
+    ASSERT_NE(dialog, nullptr);
+    const fs::path archive = temp.path() / kBackupName;
+    Program second(folder / "Sorvane.exe", L"\"" + archive.wstring() + L"\"");
+    ASSERT_TRUE(second.started());
+    bool secondShowedDialog = false;
+    ASSERT_TRUE(WaitFor([&] {
+        secondShowedDialog = secondShowedDialog || second.FindWindowTitled(kRestoreDialogTitle) != nullptr;
+        return second.Ended(0);
+    })) << "the second instance must end by itself";
+    EXPECT_FALSE(secondShowedDialog);
+    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, 1000) == archive.u16string(); }, 5000))
+        << "the first instance did not select the handed-over archive";
+    EXPECT_EQ(ControlText(dialog, 1008), u"Photos");
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(first.Ended());
+}
+
+TEST(ProgramFile, ManifestDeclaresDpiAwarenessAndSupportedSystems) {
+    const fs::path exe = FromBuild(SORVANE_PROGRAM);
+    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr);
+    HRSRC manifest = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    ASSERT_NE(manifest, nullptr);
+    const char* text = static_cast<const char*>(::LockResource(::LoadResource(module, manifest)));
+    std::string xml(text, ::SizeofResource(module, manifest));
+    ::FreeLibrary(module);
+    // Comments say nothing to Windows: only elements count.
+    for (std::size_t at; (at = xml.find("<!--")) != std::string::npos;) xml.erase(at, xml.find("-->", at) + 3 - at);
+    // The element within its parent, as Windows reads it (namespaces too:
+    // a setting in the wrong one is silently ignored).
+    const auto inside = [&](const std::string& parent, const std::string& element) {
+        const std::size_t open = xml.find(parent);
+        if (open == std::string::npos) return false;
+        const std::string tag = parent.substr(1, parent.find_first_of(" >") - 1);
+        const std::size_t close = xml.find("</" + tag + ">", open);
+        const std::size_t found = xml.find(element, open);
+        return found != std::string::npos && close != std::string::npos && found < close;
+    };
+    const std::string settings = "<windowsSettings>";
+    const std::string compat = "<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">";
+    struct Case {
+        const char* fault;
+        std::string parent, element;
+    };
+    const Case cases[] = {
+        {"settings in the asm.v3 application element", "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
+         settings},
+        {"per-monitor v2, then system-aware",
+         settings,
+         "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, "
+         "System</dpiAwareness>"},
+        {"system-aware before Windows 10 1607", settings,
+         "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"},
+        {"Windows 7", compat, "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>"},
+        {"Windows 8", compat, "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>"},
+        {"Windows 8.1", compat, "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>"},
+        {"Windows 10 and 11", compat, "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"},
+        {"still elevated", "<requestedPrivileges>", "level=\"requireAdministrator\""},
+        {"still Common Controls 6", "<dependentAssembly>",
+         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        EXPECT_TRUE(inside(c.parent, c.element));
+    }
 }
 
 TEST(ProgramFile, CarriesManifestVersionBlockAndIcon) {

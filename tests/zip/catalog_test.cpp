@@ -228,6 +228,8 @@ TEST(ArchiveSearch, FindsFirstMatchIgnoringAsciiCase) {
     zip.Add("\x83\x41.txt", "8");                   // 7: ア.txt; ヂ is 0x83 0x61
     zip.Add("Readme.txt", "9").flags = 0x800;       // 8: UTF-8 twin of entry 0
     zip.Add("Zebra.ZIP", "10");                     // 9
+    zip.Add("\x89\x41.txt", "11");                  // 10: 陰.txt
+    zip.Add("\x89\x61.txt", "12");                  // 11: 餌.txt, the same bytes but for a-to-A in the trail
     struct Case {
         const char* fault;
         std::u16string name;
@@ -245,7 +247,9 @@ TEST(ArchiveSearch, FindsFirstMatchIgnoringAsciiCase) {
         {"longer name taken as a match", u"README.txt2", ARCHIVE_NOT_FOUND, -1},
         {"255-unit name refused", std::u16string(255, u'l'), ARCHIVE_OK, 6},
         {"256-unit name accepted", std::u16string(256, u'l'), ARCHIVE_NOT_FOUND, -1},
-        {"trail bytes of a double-byte character not upper-cased", u"ヂ.txt", ARCHIVE_OK, 7},
+        {"trail byte of a double-byte character folded like a letter", u"ヂ.txt", ARCHIVE_NOT_FOUND, -1},
+        {"餌 found as 陰 by folding its trail byte", u"餌.txt", ARCHIVE_OK, 11},
+        {"陰 not found by its own bytes", u"陰.TXT", ARCHIVE_OK, 10},
         {"empty name found", u"", ARCHIVE_NOT_FOUND, -1},
         {"later UTF-8 match preferred over an earlier ANSI one", u"rEADME.txt", ARCHIVE_OK, 0},
         {"z not upper-cased", u"zebra.zip", ARCHIVE_OK, 9},
