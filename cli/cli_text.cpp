@@ -11,11 +11,14 @@
 
 std::string UsageText() {
     return "usage: sorvane-cli restore ARCHIVE FOLDER\n"
+           "       sorvane-cli test ARCHIVE\n"
            "       sorvane-cli list ARCHIVE\n"
            "       sorvane-cli info BACKUP-FILE\n"
            "       sorvane-cli --help | --version\n"
            "\n"
            "restore  restores every entry of ARCHIVE below FOLDER, replacing what is there\n"
+           "test     reads and checks every entry of ARCHIVE (CRC-32, sizes) without\n"
+           "         writing anything\n"
            "list     lists the entries: index, attributes, compressed and uncompressed size,\n"
            "         write, access and creation time (UTC), name\n"
            "info     describes what a backup's file name says\n"

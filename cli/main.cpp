@@ -31,6 +31,7 @@ int RunCli(const std::vector<std::string>& args) {
     if (command == "restore") return RunRestoreCommand(rest);
     if (command == "list") return RunListCommand(rest);
     if (command == "info") return RunInfoCommand(rest);
+    if (command == "test") return RunTestCommand(rest);
     WriteErr("sorvane-cli: unknown command \"" + command + "\"\n" + UsageText());
     return kExitUsage;
 }

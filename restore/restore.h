@@ -71,6 +71,15 @@ bool RestoreEntry(const std::u16string& entryName, const std::u16string& destina
 int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
                    RestoreObserver* observer = nullptr, RestoreFailure* failure = nullptr);
 
+// Checks a backup without restoring it: reads every entry's data through
+// the same extraction a restore uses and writes nothing. RESTORE_NO_ARCHIVE
+// when there is no archive file, RESTORE_OPEN_FAILED / RESTORE_COUNT_FAILED
+// as for a restore, RESTORE_ENTRY_FAILED with `failure` naming the first
+// damaged entry in catalogue order (reason kFetchFailed or kExtractFailed),
+// else RESTORE_OK. Progress goes to `observer` on the calling thread.
+int VerifyArchive(const std::u16string& archivePath, RestoreObserver* observer = nullptr,
+                  RestoreFailure* failure = nullptr);
+
 // What a worker thread runs on: its own copies of the two paths, so that
 // the owner may change its fields while the run lasts.
 struct RestoreJob {

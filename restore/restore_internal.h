@@ -17,3 +17,8 @@ int DefaultProducerCount();
 // ahead of the run thread; 0 restores every entry on the run thread alone.
 int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const std::u16string& archivePath,
                                 RestoreObserver* observer, RestoreFailure* failure, int producers);
+
+// VerifyArchive with `readers` threads reading entries at once; 0 reads
+// every entry on the calling thread.
+int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
+                             int readers);

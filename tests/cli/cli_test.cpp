@@ -113,10 +113,73 @@ TEST(Cli, ExitStatusesAndMessages) {
     }
 }
 
+// `test` reads as a restore reads and writes nothing: its verdict must
+// match what a restore of the same archive would find.
+TEST(Cli, TestChecksEveryEntryWithoutWriting) {
+    const auto damaged = [](auto mutate) {
+        return [mutate](const testsupport::TempFolder& box) {
+            ZipBuilder zip;
+            zip.Add("good.txt", "G");
+            zip.AddFolder("dir/");
+            mutate(zip.Add("dir/bad.txt", std::string(3000, 'x'), 8));
+            auto& late = zip.Add("late.txt", std::string(5000, 'y'), 8);  // never the one named
+            late.localOverride.crc32 = late.centralOverride.crc32 = 7;
+            WriteZip(box, zip);
+        };
+    };
+    const CliCase cases[] = {
+        {"intact archive not passed",
+         [](auto& box) {
+             ZipBuilder zip;
+             zip.Add("a.txt", "A");
+             zip.AddFolder("dir/");
+             zip.Add("dir/b.txt", std::string(2000, 'b'), 8);
+             WriteZip(box, zip);
+         },
+         {"test", "@archive.zip"}, 0, "ok: all 3 entries intact (2001 bytes checked)\n", {}, true},
+        {"CRC mismatch passed, or a later fault named first",
+         damaged([](auto& e) { e.localOverride.crc32 = e.centralOverride.crc32 = 1; }),
+         {"test", "@archive.zip"}, 5, "", {"error -5: entry 2 \"dir/bad.txt\"", "CRC-32"}, false},
+        {"encrypted entry passed",
+         damaged([](auto& e) { e.localOverride.flags = e.centralOverride.flags = 1; }),
+         {"test", "@archive.zip"}, 5, "", {"entry 2 \"dir/bad.txt\"", "encrypted"}, false},
+        {"truncated archive passed",
+         [](auto& box) {
+             ZipBuilder zip;
+             zip.Add("a.txt", std::string(4000, 'a'), 8);
+             testzip::Bytes bytes = zip.Build();
+             bytes.resize(bytes.size() / 2);
+             testsupport::WriteFileBytes(box / "archive.zip", bytes);
+         },
+         {"test", "@archive.zip"}, 3, "", {"error -3: the archive could not be opened"}, false},
+        {"missing archive not told apart", [](auto&) {}, {"test", "@missing.zip"}, 6, "",
+         {"error -6: the archive does not exist"}, false},
+        {"two archives accepted", [](auto&) {}, {"test", "@a.zip", "@b.zip"}, 2, "", {"usage:"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder box;
+        c.prepare(box);
+        std::vector<std::string> args;
+        for (const auto& a : c.args) args.push_back(a.starts_with("@") ? Utf8(box / a.substr(1)) : a);
+        const clitest::ProgramResult r = Cli(args, box.path());
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        for (const auto& part : c.errParts) EXPECT_TRUE(Contains(r.err, part)) << r.err;
+        if (c.errEmpty) {
+            EXPECT_EQ(r.err, "");
+        }
+        // Nothing was written: the archive (if any) is all the folder holds.
+        std::size_t items = 0;
+        for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(box.path())) ++items;
+        EXPECT_LE(items, 1u);
+    }
+}
+
 TEST(Cli, HelpListsEveryCommand) {
     testsupport::TempFolder box;
     const auto r = Cli({"--help"}, box.path());
-    for (const char* command : {"restore ARCHIVE FOLDER", "list ARCHIVE", "info", "--version"})
+    for (const char* command : {"restore ARCHIVE FOLDER", "test ARCHIVE", "list ARCHIVE", "info", "--version"})
         EXPECT_TRUE(Contains(r.out, command)) << command;
 }
 
