@@ -6,7 +6,12 @@
 # sorvane-cli next to that older build, for the one-core comparison.
 #
 #   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--rounds N] [--cli PATH]
-#                [--serial-cli PATH] [--work DIR]
+#                [--serial-cli PATH] [--work DIR] [--fresh-fs GIB]
+#
+# --fresh-fs (as root): each round writes into a new ext4 file system of
+# GIB GiB on a loop device, so no round inherits the deleted inodes and
+# freed blocks of earlier ones (a file system that has just lost a big tree
+# creates files many times slower, for every tool alike but unevenly).
 #
 # Each run extracts into a folder of its own, and every output is deleted
 # only at the end: on ext4, creating files within minutes of deleting a big
@@ -21,6 +26,7 @@ file_counts="5000 20000"
 rounds=5
 cli="$top/build/cli/sorvane-cli"
 serial_cli=""
+fresh_gib=0
 work="${TMPDIR:-/tmp}/sorvane-bench"
 
 while [ $# -gt 0 ]; do
@@ -31,7 +37,8 @@ while [ $# -gt 0 ]; do
     --cli) cli=$2; shift 2 ;;
     --serial-cli) serial_cli=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
-    *) sed -n '2,14p' "$0" >&2; exit 2 ;;
+    --fresh-fs) fresh_gib=$2; shift 2 ;;
+    *) sed -n '2,19p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -94,28 +101,49 @@ run_one() {  # tool archive-name round
   echo "$name $tool $round $seconds $rss ${cpu%\%}" >>"$results"
 }
 
+# A new file system for the outputs of one round (with --fresh-fs).
+loop=""
+drop_fs() {
+  if [ -n "$loop" ]; then
+    umount "$out" && losetup -d "$loop" || true
+    loop=""
+  fi
+  rm -f "$work/fresh.img"
+}
+fresh_fs() {
+  drop_fs
+  mkdir -p "$out"
+  truncate -s "${fresh_gib}G" "$work/fresh.img"
+  # Inode tables are written now, not by a kernel thread during the round.
+  mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$work/fresh.img"
+  loop=$(losetup --direct-io=on -f --show "$work/fresh.img")
+  mount "$loop" "$out"
+}
+trap drop_fs EXIT
+
 tools=(sorvane bsdtar unzip 7z)
 [ -n "$serial_cli" ] && tools+=(sorvane-1core serial-1core)
 mkdir -p "$out"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for round in $(seq 1 "$rounds"); do
+  if [ "$fresh_gib" != 0 ]; then fresh_fs; fi
   for name in "${names[@]}"; do
     for tool in $(printf '%s\n' "${tools[@]}" | shuf); do
       run_one "$tool" "$name" "$round"
     done
   done
   echo "round $round of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
-done
 
-# sorvane-cli's output must be the archive's content, byte for byte.
-for name in "${names[@]}"; do
-  for tool in "${tools[@]}"; do
-    case "$tool" in sorvane*|serial*) ;; *) continue ;; esac
-    if ! diff -r -q "$work/$name" "$out/$name-$tool-1" >/dev/null; then
-      echo "$tool's restore of $name differs from the source tree" >&2
-      diff -r -q "$work/$name" "$out/$name-$tool-1" | head >&2
-      exit 1
-    fi
+  # sorvane-cli's output must be the archive's content, byte for byte.
+  [ "$round" = 1 ] && for name in "${names[@]}"; do
+    for tool in "${tools[@]}"; do
+      case "$tool" in sorvane*|serial*) ;; *) continue ;; esac
+      if ! diff -r -q "$work/$name" "$out/$name-$tool-1" >/dev/null; then
+        echo "$tool's restore of $name differs from the source tree" >&2
+        diff -r -q "$work/$name" "$out/$name-$tool-1" | head >&2
+        exit 1
+      fi
+    done
   done
 done
 
@@ -145,4 +173,4 @@ for name in names:
 PY
 
 echo "deleting outputs" >&2
-rm -rf "$out"
+if [ -n "$loop" ]; then drop_fs; else rm -rf "$out"; fi

@@ -157,36 +157,12 @@ private:
     const std::atomic<bool>* stop_;
 };
 
-// Extracts file entry `index` into a new temporary file in `folder` (ending
-// in the separator). The file is created exclusively, so no name a clash
-// could have put there is ever written through; times, attributes and the
-// identity go through the open handle. On failure nothing is left behind.
-bool ProduceEntry(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry& entry, const std::u16string& folder,
-                  const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why) {
-    why = ProduceFailure{};
-    if (folder.size() >= kMaxPathUnits) {
-        why.reason = EntryFailure::kPathTooLong;
-        return false;
-    }
-    const std::size_t length = std::min(kTempNameUnits, kMaxPathUnits - folder.size());
-    platform::File file;
-    std::u16string path;
-    for (int attempt = 0; attempt < kTempNameAttempts && !file.IsOpen(); ++attempt) {
-        path = folder + RandomName(length);
-        bool existed = false;
-        file = platform::File::CreateNew(path, &existed);
-        if (!file.IsOpen() && !existed) {
-            why.reason = EntryFailure::kExtractFailed;
-            why.extractResult = ARCHIVE_NO_FILE;
-            why.extractFailure = ExtractFailure::kCreateFailed;
-            return false;
-        }
-    }
-    if (!file.IsOpen()) {
-        why.reason = EntryFailure::kPathTooLong;
-        return false;
-    }
-
+// Fills a file this run has just created exclusively at `path` with file
+// entry `index`; times, attributes and the identity go through the open
+// handle, and the close happens here (on Windows, where a scanner looks at
+// the new file). On failure the file is removed.
+bool FillNewFile(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry& entry, platform::File file,
+                 std::u16string path, const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why) {
     TemporaryFileSink sink(file, stop);
     ExtractFailure extractWhy = ExtractFailure::kNone;
     ArchiveResult result = ExtractEntryToSink(handle, index, sink, &extractWhy);
@@ -211,6 +187,42 @@ bool ProduceEntry(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry&
     }
     produced.path = std::move(path);
     return true;
+}
+
+void CreateFailed(ProduceFailure& why) {
+    why.reason = EntryFailure::kExtractFailed;
+    why.extractResult = ARCHIVE_NO_FILE;
+    why.extractFailure = ExtractFailure::kCreateFailed;
+}
+
+// Extracts file entry `index` into a new temporary file in `folder` (ending
+// in the separator). The file is created exclusively, so no name a clash
+// could have put there is ever written through. On failure nothing is left
+// behind.
+bool ProduceEntry(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry& entry, const std::u16string& folder,
+                  const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why) {
+    why = ProduceFailure{};
+    if (folder.size() >= kMaxPathUnits) {
+        why.reason = EntryFailure::kPathTooLong;
+        return false;
+    }
+    const std::size_t length = std::min(kTempNameUnits, kMaxPathUnits - folder.size());
+    platform::File file;
+    std::u16string path;
+    for (int attempt = 0; attempt < kTempNameAttempts && !file.IsOpen(); ++attempt) {
+        path = folder + RandomName(length);
+        bool existed = false;
+        file = platform::File::CreateNew(path, &existed);
+        if (!file.IsOpen() && !existed) {
+            CreateFailed(why);
+            return false;
+        }
+    }
+    if (!file.IsOpen()) {
+        why.reason = EntryFailure::kPathTooLong;
+        return false;
+    }
+    return FillNewFile(handle, index, entry, std::move(file), std::move(path), stop, produced, why);
 }
 
 // ExtractEntry for a folder entry, with its verdict recorded for the caller.
@@ -465,12 +477,31 @@ Placement Place(const Produced& produced, const std::u16string& target, RunMemor
 // The folder a target's file lives in, ending in the separator.
 std::u16string FolderOf(const TargetPlan& plan) { return plan.target.substr(0, plan.leafStart); }
 
-// The serial file entry: produced beside the target (same folder, so the
-// move never crosses volumes), then placed.
+// The serial file entry. Most targets are new: the target itself is created
+// exclusively, which fails on anything standing there (a link, dangling or
+// not, included), so nothing is written through what was there, and costs
+// no move. Otherwise the data is produced beside the target (same folder,
+// so the move never crosses volumes) and placed.
 bool RestoreFileBeside(ArchiveHandle* handle, const PreparedEntry& prepared, RunMemory* memory,
                        const std::atomic<bool>* stop, RestoreFailure* failure) {
     Produced produced;
     ProduceFailure why;
+    const std::u16string& target = prepared.plan.target;
+    bool existed = false;
+    platform::File file = platform::File::CreateNew(target, &existed);
+    if (file.IsOpen()) {
+        if (!FillNewFile(handle, prepared.index, prepared.found, std::move(file), target, stop, produced, why))
+            return Fail(failure, why);
+        if (memory) {
+            memory->targets.insert(target);
+            memory->restored.insert(produced.identity);
+        }
+        return true;
+    }
+    if (!existed) {
+        CreateFailed(why);
+        return Fail(failure, why);
+    }
     if (!ProduceEntry(handle, prepared.index, prepared.found, FolderOf(prepared.plan), stop, produced, why))
         return Fail(failure, why);
     if (Place(produced, prepared.plan.target, memory, failure) != Placement::kPlaced) {
@@ -510,9 +541,10 @@ private:
 // walks the catalogue in order and makes every observable effect (folders,
 // placements, notifications), exactly as the serial run does. Worker
 // threads, each on its own archive handle, claim file entries in catalogue
-// order and produce their checked data into temporary files in the
-// destination folder itself, which exists from the start and shares the
-// volume of every target below it unless a mount point intervenes.
+// order and produce their checked data into temporary files: in the
+// deepest folder on the entry's way that the committer has already checked,
+// else in the destination folder itself, which exists from the start. Both
+// share the volume of the target unless a mount point intervenes.
 //
 // How far ahead they may go is bounded: at most kWindow entries beyond the
 // committer and about kBytesAhead of produced, uncommitted data, except that
@@ -548,6 +580,20 @@ public:
             }
         }
         return !threads_.empty();
+    }
+
+    // Folders the committer has checked (real folders below the
+    // destination, no links) are where later entries' data may be produced:
+    // the move to the target then stays near it, and new files spread over
+    // the file system the way the tree does instead of piling up in one
+    // folder.
+    void Checked(const TargetPlan& plan) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::size_t end : plan.levelEnds) {
+            std::u16string folder = plan.target.substr(0, end);
+            folder.push_back(platform::kPathSeparator);
+            checked_.insert(std::move(folder));
+        }
     }
 
     // Waits for entry `index` (the committer's current entry) and takes its
@@ -617,6 +663,8 @@ private:
             if (GetArchiveEntry(handle, index, record) == ARCHIVE_OK &&
                 (record.attributes & platform::kAttributeDirectory) == 0) {
                 const std::uint64_t size = record.uncompressedSize;
+                const std::vector<std::u16string> candidates = FoldersOf(record.name);
+                std::u16string folder = folder_;
                 {
                     std::unique_lock<std::mutex> lock(mutex_);
                     changed_.wait(lock, [&] {
@@ -626,10 +674,16 @@ private:
                         bytesAhead_ += size;
                         slots_[index % kWindow].reserved = size;
                     }
+                    for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+                        if (checked_.count(*it) != 0) {
+                            folder = *it;
+                            break;
+                        }
+                    }
                 }
                 if (!stop_.load()) {
                     result.produced = true;
-                    result.ok = ProduceEntry(handle, index, record, folder_, &stop_, result.data, result.why);
+                    result.ok = ProduceEntry(handle, index, record, folder, &stop_, result.data, result.why);
                 }
             }
             std::lock_guard<std::mutex> lock(mutex_);
@@ -638,6 +692,23 @@ private:
             slot.done = true;
             changed_.notify_all();
         }
+    }
+
+    // The folder levels a name leads through, outermost first, as the
+    // committer will plan them (nothing when the name is refused: the
+    // committer fails it anyway).
+    std::vector<std::u16string> FoldersOf(const std::u16string& name) const {
+        std::vector<std::u16string> folders;
+        std::u16string cleaned = name;
+        ReplaceQuestionMarks(cleaned);
+        NameParts split;
+        if (!SplitName(cleaned, split) || split.parts.empty()) return folders;
+        const TargetPlan plan = PlanTarget(split, folder_);
+        for (std::size_t end : plan.levelEnds) {
+            folders.push_back(plan.target.substr(0, end));
+            folders.back().push_back(platform::kPathSeparator);
+        }
+        return folders;
     }
 
     std::vector<std::unique_ptr<OpenArchiveGuard>> handles_;
@@ -651,6 +722,7 @@ private:
     std::int32_t committing_ = 0;  // the entry the committer is at
     std::uint64_t bytesAhead_ = 0;
     std::array<Slot, kWindow> slots_;
+    std::unordered_set<std::u16string> checked_;
 };
 
 // A file entry whose data a producer made: placed from the destination
@@ -659,7 +731,10 @@ private:
 bool CommitFile(ArchiveHandle* handle, const PreparedEntry& prepared, Producers& producers, RunMemory* memory,
                 RestoreFailure* failure) {
     Producers::Result result = producers.Await(prepared.index);
-    if (!result.produced) return RestoreFileBeside(handle, prepared, memory, nullptr, failure);
+    // A destination folder that takes no new file (while the target's own
+    // folder would) must not fail an entry the serial run restores.
+    const bool notCreated = !result.ok && result.why.extractFailure == ExtractFailure::kCreateFailed;
+    if (!result.produced || notCreated) return RestoreFileBeside(handle, prepared, memory, nullptr, failure);
     if (!result.ok) return Fail(failure, result.why);
     switch (Place(result.data, prepared.plan.target, memory, failure)) {
     case Placement::kPlaced:
@@ -778,6 +853,7 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
         PreparedEntry prepared;
         if (!PrepareEntry(record.name, destinationFolder, archive.get(), i, &why, &memory, prepared))
             return RESTORE_ENTRY_FAILED;
+        if (ahead) ahead->Checked(prepared.plan);
         if (!prepared.folderDone) {
             const bool restored = ahead ? CommitFile(archive.get(), prepared, *ahead, &memory, &why)
                                         : RestoreFileBeside(archive.get(), prepared, &memory, nullptr, &why);

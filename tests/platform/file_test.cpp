@@ -263,7 +263,9 @@ TEST(Cores, UsableCoresCountsTheProcessorsThisProcessMayUse) {
     const int cores = platform::UsableCores();
     EXPECT_GE(cores, 1);
     const unsigned machine = std::thread::hardware_concurrency();
-    if (machine != 0) EXPECT_LE(cores, static_cast<int>(machine));
+    if (machine != 0) {
+        EXPECT_LE(cores, static_cast<int>(machine));
+    }
 }
 
 }  // namespace

@@ -32,6 +32,15 @@ std::string Text(std::size_t size, unsigned seed) {
     return s;
 }
 
+// "before" + i + "after", built in steps (GCC 12 warns wrongly about the
+// one-expression form).
+std::string Numbered(const char* before, int i, const char* after) {
+    std::string s(before);
+    s += std::to_string(i);
+    s += after;
+    return s;
+}
+
 void Corrupt(testzip::Entry& e) { e.localOverride.crc32 = e.centralOverride.crc32 = ~testzip::Crc32(e.data); }
 
 struct OrderCase {
@@ -45,30 +54,30 @@ const OrderCase kOrderCases[] = {
      [](ZipBuilder& zip) {
          zip.Add("one.txt", "1");
          Corrupt(zip.Add("big.txt", Text(6 << 20, 1), 8));
-         for (int i = 0; i < 6; ++i) Corrupt(zip.Add("small" + std::to_string(i) + ".txt", Text(100, i), 8));
+         for (int i = 0; i < 6; ++i) Corrupt(zip.Add(Numbered("small", i, ".txt"), Text(100, i), 8));
          zip.Add("later/x.txt", "X");
      },
      {"small0.txt", "later/x.txt"}},
     {"a failure at the first entry", [](ZipBuilder& zip) {
          Corrupt(zip.Add("first.txt", Text(5000, 2), 8));
-         for (int i = 0; i < 5; ++i) zip.Add("d" + std::to_string(i) + "/f.txt", Text(3000, i), 8);
+         for (int i = 0; i < 5; ++i) zip.Add(Numbered("d", i, "/f.txt"), Text(3000, i), 8);
      },
      {"d3/f.txt"}},
     {"a failure at the last entry", [](ZipBuilder& zip) {
          zip.AddFolder("docs/");
-         for (int i = 0; i < 5; ++i) zip.Add("docs/f" + std::to_string(i) + ".txt", Text(3000, i), 8);
+         for (int i = 0; i < 5; ++i) zip.Add(Numbered("docs/f", i, ".txt"), Text(3000, i), 8);
          Corrupt(zip.Add("last.txt", Text(5000, 3), 8));
      },
      {"last.txt"}},
     {"an unsafe name mid-archive", [](ZipBuilder& zip) {
-         for (int i = 0; i < 3; ++i) zip.Add("a" + std::to_string(i) + ".txt", Text(20000, i), 8);
+         for (int i = 0; i < 3; ++i) zip.Add(Numbered("a", i, ".txt"), Text(20000, i), 8);
          zip.Add("../evil.txt", "EVIL");
-         for (int i = 0; i < 3; ++i) zip.Add("b/" + std::to_string(i) + ".txt", Text(20000, i), 8);
+         for (int i = 0; i < 3; ++i) zip.Add(Numbered("b/", i, ".txt"), Text(20000, i), 8);
      },
      {"b/1.txt"}},
     {"a clean archive of folders and files", [](ZipBuilder& zip) {
          for (int i = 0; i < 80; ++i) {
-             auto& e = zip.Add("t" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt", Text(i * 97, i), 8);
+             auto& e = zip.Add(Numbered("t", i % 7, "/") + Numbered("f", i, ".txt"), Text(i * 97, i), 8);
              e.dosTime = static_cast<std::uint16_t>(0x6000 + (i % 30) * 0x21);
          }
          zip.AddFolder("t3/");
@@ -111,7 +120,7 @@ TEST(ParallelRun, IsObservablyTheSerialRun) {
             EXPECT_EQ(name.find('~'), std::string::npos) << c.fault << ": a temporary file was left: " << name;
         }
         for (const int producers : {1, 2, 3}) {
-            SCOPED_TRACE(std::string(c.fault) + ", producers: " + std::to_string(producers));
+            SCOPED_TRACE(Numbered((std::string(c.fault) + ", ").c_str(), producers, " producers"));
             const Outcome parallel = RunWith(c, producers);
             EXPECT_EQ(parallel.code, serial.code);
             EXPECT_EQ(parallel.failure.entryIndex, serial.failure.entryIndex);
