@@ -4,6 +4,7 @@
 // opening on (and returning) the start folder.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <commdlg.h>
 #include <dlgs.h>
 
@@ -52,6 +53,22 @@ struct DialogAnswerer {
         return ::SetTimer(nullptr, 0, 20, &Tick);
     }
 };
+
+// The text of the folder tree's selected item, or empty while there is none.
+std::u16string SelectedFolderText(HWND browser) {
+    HWND tree = ::FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+    if (!tree) return {};
+    const auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (!item) return {};
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT;
+    tv.hItem = item;
+    tv.pszText = text;
+    tv.cchTextMax = MAX_PATH;
+    if (!::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return {};
+    return U16(text);
+}
 
 std::vector<std::u16string> ChildTexts(HWND window) {
     std::vector<std::u16string> texts;
@@ -112,6 +129,9 @@ TEST(SystemPrompts, FolderBrowserOpensOnStartFolderAndReturnsIt) {
     DialogAnswerer::Start([&](HWND browser) {
         const auto texts = ChildTexts(browser);
         if (std::find(texts.begin(), texts.end(), u"復元先フォルダの指定") == texts.end()) return false;
+        // Wine fills the tree after the window shows: OK pressed before the
+        // start folder is selected would choose whatever is selected then.
+        if (SelectedFolderText(browser) != u"復元先") return false;
         title = u"復元先フォルダの指定";
         // OK takes the selection the callback made.
         ::PostMessageW(browser, WM_COMMAND, IDOK, 0);
