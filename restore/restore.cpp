@@ -157,15 +157,50 @@ private:
     const std::atomic<bool>* stop_;
 };
 
+using Bytes = std::vector<std::uint8_t>;
+
+// An entry's data extracted and checked ahead of time into memory.
+class MemorySink : public EntrySink {
+public:
+    MemorySink(Bytes& bytes, std::uint64_t declared, const std::atomic<bool>* stop)
+        : bytes_(bytes), declared_(declared), stop_(stop) {
+        bytes_.reserve(static_cast<std::size_t>(declared));
+    }
+    bool Write(const std::uint8_t* data, std::size_t size) override {
+        if (stop_ && stop_->load(std::memory_order_relaxed)) return false;
+        // The budget was reserved for the declared size; more is not the
+        // entry's content anyway.
+        if (bytes_.size() + size > declared_) return false;
+        bytes_.insert(bytes_.end(), data, data + size);
+        return true;
+    }
+
+private:
+    Bytes& bytes_;
+    std::uint64_t declared_;
+    const std::atomic<bool>* stop_;
+};
+
 // Fills a file this run has just created exclusively at `path` with file
-// entry `index`; times, attributes and the identity go through the open
-// handle, and the close happens here (on Windows, where a scanner looks at
-// the new file). On failure the file is removed.
+// entry `index`, read from the archive or, when a producer has already
+// extracted and checked it, from `ready`; times, attributes and the
+// identity go through the open handle, and the close happens here (on
+// Windows, where a scanner looks at the new file). On failure the file is
+// removed.
 bool FillNewFile(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry& entry, platform::File file,
-                 std::u16string path, const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why) {
-    TemporaryFileSink sink(file, stop);
+                 std::u16string path, const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why,
+                 const Bytes* ready = nullptr) {
     ExtractFailure extractWhy = ExtractFailure::kNone;
-    ArchiveResult result = ExtractEntryToSink(handle, index, sink, &extractWhy);
+    ArchiveResult result = ARCHIVE_OK;
+    if (ready) {
+        if (!ready->empty() && !file.Write(ready->data(), ready->size())) {
+            result = ARCHIVE_WRITE_FAILED;
+            extractWhy = ExtractFailure::kWriteFailed;
+        }
+    } else {
+        TemporaryFileSink sink(file, stop);
+        result = ExtractEntryToSink(handle, index, sink, &extractWhy);
+    }
     if (result == ARCHIVE_OK) {
         file.SetTimesAndNormal(entry.creationTime, entry.accessTime, entry.writeTime);
         if (!file.GetIdentity(produced.identity)) {
@@ -200,7 +235,8 @@ void CreateFailed(ProduceFailure& why) {
 // could have put there is ever written through. On failure nothing is left
 // behind.
 bool ProduceEntry(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry& entry, const std::u16string& folder,
-                  const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why) {
+                  const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why,
+                  const Bytes* ready = nullptr) {
     why = ProduceFailure{};
     if (folder.size() >= kMaxPathUnits) {
         why.reason = EntryFailure::kPathTooLong;
@@ -222,7 +258,7 @@ bool ProduceEntry(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry&
         why.reason = EntryFailure::kPathTooLong;
         return false;
     }
-    return FillNewFile(handle, index, entry, std::move(file), std::move(path), stop, produced, why);
+    return FillNewFile(handle, index, entry, std::move(file), std::move(path), stop, produced, why, ready);
 }
 
 // ExtractEntry for a folder entry, with its verdict recorded for the caller.
@@ -312,9 +348,6 @@ private:
 // What the run knows across entries.
 struct RunMemory {
     KnownFolders folders;
-    // Target texts of the files restored so far: a second entry of the same
-    // text fails before its data is extracted.
-    std::unordered_set<std::u16string> targets;
     // Identities of the files restored so far: names the file system merges
     // in ways the text can't show ("x" and "X" on a folded volume, é and É,
     // a short name) are caught when the file is placed.
@@ -415,7 +448,6 @@ bool PrepareEntry(const std::u16string& entryName, const std::u16string& destina
     // Two entries whose names lead to one text ("a?b" and "a_b", "d//x" and
     // "d/x"): the later would silently replace what this run has just
     // restored, so it fails before its data is even read.
-    if (memory && memory->targets.count(target) != 0) return Fail(failure, EntryFailure::kDuplicateName);
     return true;
 }
 
@@ -468,7 +500,6 @@ Placement Place(const Produced& produced, const std::u16string& target, RunMemor
     }
     }
     if (memory) {
-        memory->targets.insert(target);
         memory->restored.insert(produced.identity);
     }
     return Placement::kPlaced;
@@ -483,26 +514,23 @@ std::u16string FolderOf(const TargetPlan& plan) { return plan.target.substr(0, p
 // no move. Otherwise the data is produced beside the target (same folder,
 // so the move never crosses volumes) and placed.
 bool RestoreFileBeside(ArchiveHandle* handle, const PreparedEntry& prepared, RunMemory* memory,
-                       const std::atomic<bool>* stop, RestoreFailure* failure) {
+                       const std::atomic<bool>* stop, RestoreFailure* failure, const Bytes* ready = nullptr) {
     Produced produced;
     ProduceFailure why;
     const std::u16string& target = prepared.plan.target;
     bool existed = false;
     platform::File file = platform::File::CreateNew(target, &existed);
     if (file.IsOpen()) {
-        if (!FillNewFile(handle, prepared.index, prepared.found, std::move(file), target, stop, produced, why))
+        if (!FillNewFile(handle, prepared.index, prepared.found, std::move(file), target, stop, produced, why, ready))
             return Fail(failure, why);
-        if (memory) {
-            memory->targets.insert(target);
-            memory->restored.insert(produced.identity);
-        }
+        if (memory) memory->restored.insert(produced.identity);
         return true;
     }
     if (!existed) {
         CreateFailed(why);
         return Fail(failure, why);
     }
-    if (!ProduceEntry(handle, prepared.index, prepared.found, FolderOf(prepared.plan), stop, produced, why))
+    if (!ProduceEntry(handle, prepared.index, prepared.found, FolderOf(prepared.plan), stop, produced, why, ready))
         return Fail(failure, why);
     if (Place(produced, prepared.plan.target, memory, failure) != Placement::kPlaced) {
         if (failure && failure->reason == EntryFailure::kNone) failure->reason = EntryFailure::kTargetInTheWay;
@@ -555,12 +583,19 @@ class Producers {
 public:
     static constexpr std::int32_t kWindow = 64;
     static constexpr std::uint64_t kBytesAhead = 256ull << 20;
+    // Entries up to kSmallEntry come through memory, within kMemoryBudget
+    // held at once; larger ones, and any that find the budget spent, come
+    // through temporary files.
+    static constexpr std::uint64_t kSmallEntry = 1ull << 20;
+    static constexpr std::uint64_t kMemoryBudget = 16ull << 20;
 
     // One entry's verdict, handed to the committer.
     struct Result {
         bool produced = false;  // false: a folder entry or a record that can't be fetched
         bool ok = false;
+        bool inMemory = false;  // the data is in `bytes`, else in the file `data`
         Produced data;
+        Bytes bytes;
         ProduceFailure why;
     };
 
@@ -601,7 +636,9 @@ public:
     Result Await(std::int32_t index) {
         std::unique_lock<std::mutex> lock(mutex_);
         Slot& slot = slots_[index % kWindow];
-        changed_.wait(lock, [&] { return slot.index == index && slot.done; });
+        awaiting_ = index;
+        ready_.wait(lock, [&] { return slot.index == index && slot.done; });
+        awaiting_ = -1;
         Result result = std::move(slot.result);
         slot.result.data.path.clear();
         return result;
@@ -615,10 +652,15 @@ public:
         if (slot.index == index) {
             Discard(slot.result.data.path);
             bytesAhead_ -= slot.reserved;
+            memoryAhead_ -= slot.inMemory;
             slot = Slot{};
         }
         committing_ = index + 1;
-        changed_.notify_all();
+        // Waking a producer costs both threads a switch: window waiters are
+        // woken once a quarter of the window is free, not per entry; budget
+        // waiters whenever budget comes back (rare: big entries only).
+        if ((windowWaiters_ > 0 && next_ + kWindow / 4 <= committing_ + kWindow) || budgetWaiters_ > 0)
+            room_.notify_all();
     }
 
     // Ends the run's production: long entries stop between two buffers,
@@ -628,7 +670,8 @@ public:
         stop_.store(true);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            changed_.notify_all();
+            room_.notify_all();
+            ready_.notify_all();
         }
         for (std::thread& t : threads_) t.join();
         threads_.clear();
@@ -643,6 +686,7 @@ private:
         std::int32_t index = -1;
         bool done = false;
         std::uint64_t reserved = 0;
+        std::uint64_t inMemory = 0;  // bytes of the memory budget this entry holds
         Result result;
     };
 
@@ -652,7 +696,9 @@ private:
             std::int32_t index = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return stop_.load() || next_ >= count_ || next_ < committing_ + kWindow; });
+                ++windowWaiters_;
+                room_.wait(lock, [&] { return stop_.load() || next_ >= count_ || next_ < committing_ + kWindow; });
+                --windowWaiters_;
                 if (stop_.load() || next_ >= count_) return;
                 index = next_++;
                 Slot& slot = slots_[index % kWindow];
@@ -663,35 +709,72 @@ private:
             if (GetArchiveEntry(handle, index, record) == ARCHIVE_OK &&
                 (record.attributes & platform::kAttributeDirectory) == 0) {
                 const std::uint64_t size = record.uncompressedSize;
-                const std::vector<std::u16string> candidates = FoldersOf(record.name);
                 std::u16string folder = folder_;
+                bool inMemory = false;
                 {
                     std::unique_lock<std::mutex> lock(mutex_);
-                    changed_.wait(lock, [&] {
+                    ++budgetWaiters_;
+                    room_.wait(lock, [&] {
                         return stop_.load() || index == committing_ || bytesAhead_ + size <= kBytesAhead;
                     });
+                    --budgetWaiters_;
                     if (!stop_.load()) {
+                        Slot& slot = slots_[index % kWindow];
                         bytesAhead_ += size;
-                        slots_[index % kWindow].reserved = size;
-                    }
-                    for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
-                        if (checked_.count(*it) != 0) {
-                            folder = *it;
-                            break;
+                        slot.reserved = size;
+                        // Memory is never waited for: an entry that finds
+                        // the budget spent goes through a file instead.
+                        if (size <= kSmallEntry && memoryAhead_ + size <= kMemoryBudget) {
+                            memoryAhead_ += size;
+                            slot.inMemory = size;
+                            inMemory = true;
                         }
                     }
                 }
+                if (!inMemory && !stop_.load()) folder = ProducingFolder(record.name);
                 if (!stop_.load()) {
                     result.produced = true;
-                    result.ok = ProduceEntry(handle, index, record, folder, &stop_, result.data, result.why);
+                    result.inMemory = inMemory;
+                    if (inMemory) {
+                        result.ok = ExtractToMemory(handle, index, size, result.bytes, result.why);
+                    } else {
+                        result.ok = ProduceEntry(handle, index, record, folder, &stop_, result.data, result.why);
+                    }
                 }
             }
             std::lock_guard<std::mutex> lock(mutex_);
             Slot& slot = slots_[index % kWindow];
             slot.result = std::move(result);
             slot.done = true;
-            changed_.notify_all();
+            if (awaiting_ == index) ready_.notify_one();
         }
+    }
+
+    // Extracts and checks a small entry into memory; the committer writes
+    // it out itself, so small files cost neither a temporary file nor a
+    // move, and only one thread creates files in a folder.
+    bool ExtractToMemory(ArchiveHandle* handle, std::int32_t index, std::uint64_t size, Bytes& bytes,
+                         ProduceFailure& why) {
+        MemorySink sink(bytes, size, &stop_);
+        ExtractFailure extractWhy = ExtractFailure::kNone;
+        const ArchiveResult result = ExtractEntryToSink(handle, index, sink, &extractWhy);
+        if (result == ARCHIVE_OK) return true;
+        Bytes().swap(bytes);
+        why.reason = EntryFailure::kExtractFailed;
+        why.extractResult = result;
+        why.extractFailure = extractWhy;
+        return false;
+    }
+
+    // The deepest folder on the way to `name` that the committer has
+    // already checked, else the destination itself.
+    std::u16string ProducingFolder(const std::u16string& name) {
+        const std::vector<std::u16string> candidates = FoldersOf(name);
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+            if (checked_.count(*it) != 0) return *it;
+        }
+        return folder_;
     }
 
     // The folder levels a name leads through, outermost first, as the
@@ -717,10 +800,15 @@ private:
     std::vector<std::thread> threads_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable room_;   // producers wait here for window or budget
+    std::condition_variable ready_;  // the committer waits here for its entry
+    int windowWaiters_ = 0;
+    int budgetWaiters_ = 0;
+    std::int32_t awaiting_ = -1;     // the entry the committer waits for, or -1
     std::int32_t next_ = 0;        // the next entry to claim
     std::int32_t committing_ = 0;  // the entry the committer is at
     std::uint64_t bytesAhead_ = 0;
+    std::uint64_t memoryAhead_ = 0;
     std::array<Slot, kWindow> slots_;
     std::unordered_set<std::u16string> checked_;
 };
@@ -736,6 +824,7 @@ bool CommitFile(ArchiveHandle* handle, const PreparedEntry& prepared, Producers&
     const bool notCreated = !result.ok && result.why.extractFailure == ExtractFailure::kCreateFailed;
     if (!result.produced || notCreated) return RestoreFileBeside(handle, prepared, memory, nullptr, failure);
     if (!result.ok) return Fail(failure, result.why);
+    if (result.inMemory) return RestoreFileBeside(handle, prepared, memory, nullptr, failure, &result.bytes);
     switch (Place(result.data, prepared.plan.target, memory, failure)) {
     case Placement::kPlaced:
         return true;
@@ -804,7 +893,7 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
     // A single entry has nothing to run ahead of.
     std::vector<std::unique_ptr<OpenArchiveGuard>> producerHandles;
     for (int i = 0; count > 1 && i < producers; ++i) {
-        auto handle = std::make_unique<OpenArchiveGuard>(OpenArchive(archivePath));
+        auto handle = std::make_unique<OpenArchiveGuard>(OpenArchiveAlongside(*archive.get(), archivePath));
         if (!handle->get()) break;
         producerHandles.push_back(std::move(handle));
     }

@@ -179,7 +179,7 @@ int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver*
     // single entry, this thread reads alone.
     std::vector<OwnedArchive> handles;
     for (int i = 0; count > 1 && i < readers; ++i) {
-        OwnedArchive handle(OpenArchive(archivePath).release());
+        OwnedArchive handle(OpenArchiveAlongside(*archive, archivePath).release());
         if (!handle) break;
         handles.push_back(std::move(handle));
     }

@@ -75,6 +75,44 @@ std::unique_ptr<ArchiveHandle> OpenArchive(const std::u16string& path) {
     return handle;
 }
 
+std::unique_ptr<ArchiveHandle> OpenArchiveAlongside(const ArchiveHandle& original, const std::u16string& path) {
+    if (original.kind != 1 || !original.reader || !original.reader->catalog) {
+        lastReaderResult = ARCHIVE_BAD_ARGUMENT;
+        return nullptr;
+    }
+    const ArchiveReader& first = *original.reader;
+    const ArchiveCatalog& built = *first.catalog;
+    ArchiveResult result = ARCHIVE_OK;
+    std::unique_ptr<ArchiveSource> source = OpenArchiveSource(path, result);
+    // Only a file read by position can be read again from the start; the
+    // shared catalogue's positions mean nothing to a pipe.
+    if (!source || !source->seekable || !built.source || !built.source->seekable) {
+        lastReaderResult = ARCHIVE_NO_FILE;
+        return nullptr;
+    }
+    source->startOffset = 0;  // as the first handle's, folded into leadingBytes
+
+    auto catalog = std::make_unique<ArchiveCatalog>(built.shared);
+    catalog->source = std::move(source);
+    catalog->entryCount = built.entryCount;
+    catalog->archiveCommentLength = built.archiveCommentLength;
+    catalog->leadingBytes = built.leadingBytes;
+    catalog->endRecordPos = built.endRecordPos;
+    catalog->directorySize = built.directorySize;
+    catalog->directoryOffset = built.directoryOffset;
+    catalog->zip64 = built.zip64;
+    GoToFirstEntry(catalog.get());
+
+    auto reader = std::make_unique<ArchiveReader>();
+    reader->baseFolder = first.baseFolder;
+    reader->catalog = std::move(catalog);
+    auto handle = std::make_unique<ArchiveHandle>();
+    handle->kind = 1;
+    handle->reader = std::move(reader);
+    lastReaderResult = ARCHIVE_OK;
+    return handle;
+}
+
 ArchiveResult CloseArchive(std::unique_ptr<ArchiveHandle>& handle) {
     if (!handle) return Keep(ARCHIVE_BAD_ARGUMENT);
     if (handle->kind != 1) {

@@ -82,6 +82,14 @@ struct ArchiveHandle {
 // lastReaderResult then holds ARCHIVE_NO_FILE or the catalogue status.
 std::unique_ptr<ArchiveHandle> OpenArchive(const std::u16string& path);
 
+// A second handle on the archive that `original` has open, at `path`, for
+// reading entries on another thread: a file handle, cursor and stream of its
+// own over the catalogue `original` built (shared, never changed once
+// built, so no per-handle copy of a large directory). Null, with
+// lastReaderResult ARCHIVE_NO_FILE, when the file can't be opened again as
+// a seekable file; ARCHIVE_BAD_ARGUMENT for a handle that is not a reader's.
+std::unique_ptr<ArchiveHandle> OpenArchiveAlongside(const ArchiveHandle& original, const std::u16string& path);
+
 // Closes a reader handle and everything under it (handle becomes null);
 // a handle of another kind is left alone and sets lastWriterResult.
 ArchiveResult CloseArchive(std::unique_ptr<ArchiveHandle>& handle);

@@ -145,8 +145,32 @@ struct NameSlot {
     std::int32_t index = -1;  // -1: empty
 };
 
+// What one walk of the central directory found. Built once when the
+// archive opens and never changed after: handles opened alongside the first
+// one share it, so reading on several threads costs one catalogue.
+struct CatalogIndex {
+    // The directory as one walk from entry 0 finds it: the headers that
+    // read correctly, in order, and how the walk ends. Cursor moves and
+    // name searches answer from here instead of reading the file again; the
+    // results are those of reading header by header.
+    std::vector<IndexedEntry> index;
+    ArchiveResult walkEndStatus = CATALOG_OK;  // status of the header after the last good one
+    std::uint64_t walkEndPos = 0;              // its position
+    // First entry (directory order) per case-folded name and encoding
+    // (ANSI code page or UTF-8); a power-of-two number of slots.
+    std::vector<NameSlot> names;
+    std::size_t namesUsed = 0;
+};
+
 struct ArchiveCatalog {
-    ArchiveCatalog() = default;
+    ArchiveCatalog() : ArchiveCatalog(std::make_shared<CatalogIndex>()) {}
+    explicit ArchiveCatalog(std::shared_ptr<CatalogIndex> built)
+        : shared(std::move(built)),
+          index(shared->index),
+          walkEndStatus(shared->walkEndStatus),
+          walkEndPos(shared->walkEndPos),
+          names(shared->names),
+          namesUsed(shared->namesUsed) {}
     ArchiveCatalog(const ArchiveCatalog&) = delete;
     ArchiveCatalog& operator=(const ArchiveCatalog&) = delete;
     ~ArchiveCatalog();
@@ -166,17 +190,13 @@ struct ArchiveCatalog {
     std::uint64_t currentLocalOffset = 0;
     std::unique_ptr<EntryStream> openStream;
 
-    // The directory as one walk from entry 0 finds it: the headers that
-    // read correctly, in order, and how the walk ends. Cursor moves and
-    // name searches answer from here instead of reading the file again; the
-    // results are those of reading header by header.
-    std::vector<IndexedEntry> index;
-    ArchiveResult walkEndStatus = CATALOG_OK;  // status of the header after the last good one
-    std::uint64_t walkEndPos = 0;              // its position
-    // First entry (directory order) per case-folded name and encoding
-    // (ANSI code page or UTF-8); a power-of-two number of slots.
-    std::vector<NameSlot> names;
-    std::size_t namesUsed = 0;
+    // The walk's results (see CatalogIndex), by their old names.
+    std::shared_ptr<CatalogIndex> shared;
+    std::vector<IndexedEntry>& index;
+    ArchiveResult& walkEndStatus;
+    std::uint64_t& walkEndPos;
+    std::vector<NameSlot>& names;
+    std::size_t& namesUsed;
 };
 
 struct ArchiveReader {
