@@ -850,6 +850,19 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
     return RestoreArchiveWithProducers(destinationFolder, archivePath, observer, failure, DefaultProducerCount());
 }
 
+RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, RestoreObserver* observer) {
+    RestoreProgress progress;
+    progress.entriesTotal = count > 0 ? count : 0;
+    if (observer && observer->WantsByteTotal()) {
+        ArchiveEntry sizes;
+        for (std::int32_t i = 0; i < count; ++i) {
+            if (GetArchiveEntry(archive, i, sizes) == ARCHIVE_OK) progress.bytesTotal += sizes.uncompressedSize;
+        }
+    }
+    if (observer) observer->OnRestoreProgress(progress);
+    return progress;
+}
+
 int DefaultProducerCount() {
     const int cores = platform::UsableCores();
     if (cores <= 1) return 0;
@@ -907,15 +920,7 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
         return RESTORE_COUNT_FAILED;
     }
 
-    RestoreProgress progress;
-    progress.entriesTotal = count > 0 ? count : 0;
-    if (observer && observer->WantsByteTotal()) {
-        ArchiveEntry sizes;
-        for (std::int32_t i = 0; i < count; ++i) {
-            if (GetArchiveEntry(archive.get(), i, sizes) == ARCHIVE_OK) progress.bytesTotal += sizes.uncompressedSize;
-        }
-    }
-    if (observer) observer->OnRestoreProgress(progress);
+    RestoreProgress progress = StartProgress(archive.get(), count, observer);
 
     // With one usable core, or a single entry, nothing runs ahead: the
     // entries are restored one after the other on this thread.

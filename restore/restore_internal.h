@@ -9,6 +9,11 @@
 
 inline constexpr int kMaxProducers = 4;
 
+// The first progress report of a run over `count` entries, told to
+// `observer`: the byte total costs one walk over the catalogue, made only
+// for an observer that shows it.
+RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, RestoreObserver* observer);
+
 // Producer threads for this machine: none with one usable core (or when
 // the count is unknown), else one per usable core up to kMaxProducers.
 int DefaultProducerCount();

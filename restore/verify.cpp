@@ -164,15 +164,7 @@ int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver*
     }
     const std::int32_t count = record.index;
 
-    RestoreProgress progress;
-    progress.entriesTotal = count > 0 ? count : 0;
-    if (observer && observer->WantsByteTotal()) {
-        ArchiveEntry sizes;
-        for (std::int32_t i = 0; i < count; ++i) {
-            if (GetArchiveEntry(archive.get(), i, sizes) == ARCHIVE_OK) progress.bytesTotal += sizes.uncompressedSize;
-        }
-    }
-    if (observer) observer->OnRestoreProgress(progress);
+    RestoreProgress progress = StartProgress(archive.get(), count, observer);
 
     Verification verification(count);
     // Readers beyond this thread's own handle; with one usable core, or a

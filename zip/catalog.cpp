@@ -81,6 +81,18 @@ bool WalkExtraBlocks(const std::uint8_t* extra, std::size_t length, Visit visit)
     return true;
 }
 
+// The first ZIP64 block of an extra field (null when there is none); false
+// when the field's blocks don't fit its length.
+bool FindZip64Block(const std::vector<std::uint8_t>& extra, const std::uint8_t*& block, std::size_t& blockSize) {
+    return WalkExtraBlocks(extra.data(), extra.size(), [&](std::uint16_t tag, const std::uint8_t* data, std::size_t size) {
+        if (tag == kTagZip64 && !block) {
+            block = data;
+            blockSize = size;
+        }
+        return true;
+    });
+}
+
 // Puts the ZIP64 values into a central header: each value whose classic
 // field holds all ones comes from the 0x0001 block, in the order
 // uncompressed size, compressed size, local header offset, disk number.
@@ -96,13 +108,7 @@ ArchiveResult ApplyZip64Field(const std::vector<std::uint8_t>& extra, EntryHeade
 
     const std::uint8_t* block = nullptr;
     std::size_t blockSize = 0;
-    const bool wellFormed = WalkExtraBlocks(extra.data(), extra.size(), [&](std::uint16_t tag, const std::uint8_t* data, std::size_t size) {
-        if (tag == kTagZip64 && !block) {
-            block = data;
-            blockSize = size;
-        }
-        return true;
-    });
+    const bool wellFormed = FindZip64Block(extra, block, blockSize);
     const std::size_t needed = 8 * (std::size_t{wantUncompressed} + wantCompressed + wantOffset) + 4 * std::size_t{wantDisk};
     if (!wellFormed || !block || blockSize < needed) return CATALOG_BAD_ARCHIVE;
     std::size_t at = 0;
@@ -578,13 +584,7 @@ ArchiveResult LocalZip64Sizes(ArchiveSource& src, std::uint64_t extraPos, std::u
         return CATALOG_IO_ERROR;
     const std::uint8_t* block = nullptr;
     std::size_t blockSize = 0;
-    const bool wellFormed = WalkExtraBlocks(extra.data(), extra.size(), [&](std::uint16_t tag, const std::uint8_t* data, std::size_t size) {
-        if (tag == kTagZip64 && !block) {
-            block = data;
-            blockSize = size;
-        }
-        return true;
-    });
+    const bool wellFormed = FindZip64Block(extra, block, blockSize);
     if (!wellFormed || !block) return CATALOG_BAD_ARCHIVE;
     const bool wantUncompressed = uncompressed == kAllOnes32, wantCompressed = compressed == kAllOnes32;
     if (blockSize >= 16) {
