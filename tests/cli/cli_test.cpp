@@ -44,6 +44,26 @@ void WriteZip(const testsupport::TempFolder& box, const ZipBuilder& zip) {
     testsupport::WriteFileBytes(box / "archive.zip", zip.Build());
 }
 
+// Runs one case in a fresh folder and checks what it printed; `after` looks
+// at the folder afterwards.
+void RunCase(const CliCase& c, const std::function<void(const testsupport::TempFolder&)>& after = {}) {
+    SCOPED_TRACE(c.fault);
+    testsupport::TempFolder box;
+    c.prepare(box);
+    std::vector<std::string> args;
+    for (const auto& a : c.args) args.push_back(a.starts_with("@") ? Utf8(box / a.substr(1)) : a);
+    const clitest::ProgramResult r = Cli(args, box.path());
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    if (c.out) {
+        EXPECT_EQ(r.out, c.out);
+    }
+    for (const auto& part : c.errParts) EXPECT_TRUE(Contains(r.err, part)) << r.err;
+    if (c.errEmpty) {
+        EXPECT_EQ(r.err, "");
+    }
+    if (after) after(box);
+}
+
 TEST(Cli, ExitStatusesAndMessages) {
     const CliCase cases[] = {
         {"no command accepted", [](auto&) {}, {}, 2, "", {"usage: sorvane-cli restore ARCHIVE FOLDER"}, false},
@@ -95,22 +115,7 @@ TEST(Cli, ExitStatusesAndMessages) {
         {"list of a missing archive not refused",
          [](auto&) {}, {"list", "@missing.zip"}, 3, "", {"could not be opened", "0x200"}, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        testsupport::TempFolder box;
-        c.prepare(box);
-        std::vector<std::string> args;
-        for (const auto& a : c.args) args.push_back(a.starts_with("@") ? Utf8(box / a.substr(1)) : a);
-        const clitest::ProgramResult r = Cli(args, box.path());
-        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
-        if (c.out) {
-            EXPECT_EQ(r.out, c.out);
-        }
-        for (const auto& part : c.errParts) EXPECT_TRUE(Contains(r.err, part)) << r.err;
-        if (c.errEmpty) {
-            EXPECT_EQ(r.err, "");
-        }
-    }
+    for (const auto& c : cases) RunCase(c);
 }
 
 // `test` reads as a restore reads and writes nothing: its verdict must
@@ -157,22 +162,12 @@ TEST(Cli, TestChecksEveryEntryWithoutWriting) {
         {"two archives accepted", [](auto&) {}, {"test", "@a.zip", "@b.zip"}, 2, "", {"usage:"}, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        testsupport::TempFolder box;
-        c.prepare(box);
-        std::vector<std::string> args;
-        for (const auto& a : c.args) args.push_back(a.starts_with("@") ? Utf8(box / a.substr(1)) : a);
-        const clitest::ProgramResult r = Cli(args, box.path());
-        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
-        EXPECT_EQ(r.out, c.out);
-        for (const auto& part : c.errParts) EXPECT_TRUE(Contains(r.err, part)) << r.err;
-        if (c.errEmpty) {
-            EXPECT_EQ(r.err, "");
-        }
-        // Nothing was written: the archive (if any) is all the folder holds.
-        std::size_t items = 0;
-        for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(box.path())) ++items;
-        EXPECT_LE(items, 1u);
+        RunCase(c, [](const testsupport::TempFolder& box) {
+            // Nothing was written: the archive (if any) is all the folder holds.
+            std::size_t items = 0;
+            for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(box.path())) ++items;
+            EXPECT_LE(items, 1u);
+        });
     }
 }
 

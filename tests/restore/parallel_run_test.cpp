@@ -18,19 +18,13 @@
 
 namespace {
 
+using restoretest::Corrupt;
 using restoretest::Sandbox;
+using restoretest::Text;
 using restoretest::Tree;
 using testzip::ZipBuilder;
 namespace fs = std::filesystem;
 
-// Text that deflates well but takes real work to inflate.
-std::string Text(std::size_t size, unsigned seed) {
-    std::string s;
-    s.reserve(size);
-    while (s.size() < size) s += "record " + std::to_string(seed = seed * 1103515245u + 12345u) + " of the backup\n";
-    s.resize(size);
-    return s;
-}
 
 // "before" + i + "after", built in steps (GCC 12 warns wrongly about the
 // one-expression form).
@@ -41,7 +35,6 @@ std::string Numbered(const char* before, int i, const char* after) {
     return s;
 }
 
-void Corrupt(testzip::Entry& e) { e.localOverride.crc32 = e.centralOverride.crc32 = ~testzip::Crc32(e.data); }
 
 struct OrderCase {
     const char* fault;

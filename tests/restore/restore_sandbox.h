@@ -75,4 +75,20 @@ inline std::vector<std::string> Tree(const fs::path& top) {
     return names;
 }
 
+// Text that deflates well but takes real work to inflate.
+inline std::string Text(std::size_t size, unsigned seed) {
+    std::string s;
+    s.reserve(size);
+    while (s.size() < size) {
+        s += "record ";
+        s += std::to_string(seed = seed * 1103515245u + 12345u);
+        s += " of the backup\n";
+    }
+    s.resize(size);
+    return s;
+}
+
+// Makes an entry's recorded CRC-32 disagree with its data, in both headers.
+inline void Corrupt(testzip::Entry& e) { e.localOverride.crc32 = e.centralOverride.crc32 = ~testzip::Crc32(e.data); }
+
 }  // namespace restoretest

@@ -10,19 +10,11 @@
 
 namespace {
 
+using restoretest::Corrupt;
 using restoretest::Sandbox;
+using restoretest::Text;
 using restoretest::Tree;
 using testzip::ZipBuilder;
-
-std::string Text(std::size_t size, unsigned seed) {
-    std::string s;
-    s.reserve(size);
-    while (s.size() < size) s += "line " + std::to_string(seed = seed * 1103515245u + 12345u) + " of the backup\n";
-    s.resize(size);
-    return s;
-}
-
-void Corrupt(testzip::Entry& e) { e.localOverride.crc32 = e.centralOverride.crc32 = ~testzip::Crc32(e.data); }
 
 TEST(VerifyArchive, NamesTheFirstDamagedEntryInCatalogueOrder) {
     struct Case {
