@@ -48,6 +48,10 @@ bool WriteAttributes(const std::u16string& path, std::uint32_t attributes);
 // DeleteFileW: removes a file; a folder is refused. False on failure.
 bool RemoveFile(const std::u16string& path);
 
+// RemoveDirectoryW: removes an empty folder; one that holds anything, and a
+// file, are refused. False on failure.
+bool RemoveEmptyFolder(const std::u16string& path);
+
 // PathFileExistsW: anything stands at the path.
 bool PathExists(const std::u16string& path);
 // PathIsDirectoryW.

@@ -82,6 +82,11 @@ bool RemoveFile(const std::u16string& path) {
     return ::unlink(p.c_str()) == 0;
 }
 
+bool RemoveEmptyFolder(const std::u16string& path) {
+    const std::string p = Native(path);
+    return !p.empty() && ::rmdir(p.c_str()) == 0;
+}
+
 bool PathExists(const std::u16string& path) {
     const std::string p = Native(path);
     struct stat st{};

@@ -37,6 +37,8 @@ bool WriteAttributes(const std::u16string& path, std::uint32_t attributes) {
 
 bool RemoveFile(const std::u16string& path) { return ::DeleteFileW(W(path)) != FALSE; }
 
+bool RemoveEmptyFolder(const std::u16string& path) { return ::RemoveDirectoryW(W(path)) != FALSE; }
+
 bool PathExists(const std::u16string& path) { return ::PathFileExistsW(W(path)) != FALSE; }
 
 bool IsFolder(const std::u16string& path) { return ::PathIsDirectoryW(W(path)) != FALSE; }

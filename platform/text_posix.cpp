@@ -46,11 +46,21 @@ std::size_t Convert(iconv_t cd, const char*& in, std::size_t& inLeft, char*& out
     return iconv(cd, const_cast<char**>(&in), &inLeft, &out, &outLeft);
 }
 
+// Code page 932 keeps 0x00-0x7F as ASCII, both ways: most names are plain
+// ASCII and need neither the converter nor its lock.
+bool AllAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+bool AllAscii(std::u16string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+}
+
 }  // namespace
 
 std::u16string AnsiToUtf16(std::string_view bytes) {
     std::u16string result;
     if (bytes.empty()) return result;
+    if (AllAscii(bytes)) return std::u16string(bytes.begin(), bytes.end());
     Converter& conv = ToUtf16();
     std::lock_guard<std::mutex> guard(conv.lock());
     if (conv.get() == reinterpret_cast<iconv_t>(-1)) {
@@ -131,6 +141,11 @@ std::string Utf16ToAnsi(std::u16string_view text, bool* usedDefault) {
     if (usedDefault) *usedDefault = false;
     std::string result;
     if (text.empty()) return result;
+    if (AllAscii(text)) {
+        result.reserve(text.size());
+        for (char16_t c : text) result.push_back(static_cast<char>(c));
+        return result;
+    }
     Converter& conv = FromUtf16();
     std::lock_guard<std::mutex> guard(conv.lock());
     if (conv.get() == reinterpret_cast<iconv_t>(-1)) {

@@ -25,11 +25,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -159,6 +162,15 @@ private:
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The times an entry's file carries on disk.
+struct EntryTimes {
+    platform::FileTime creation = 0;
+    platform::FileTime access = 0;
+    platform::FileTime write = 0;
+};
+
+EntryTimes TimesOf(const ArchiveEntry& entry) { return {entry.creationTime, entry.accessTime, entry.writeTime}; }
+
 // An entry's data extracted and checked ahead of time into memory.
 class MemorySink : public EntrySink {
 public:
@@ -187,7 +199,7 @@ private:
 // identity go through the open handle, and the close happens here (on
 // Windows, where a scanner looks at the new file). On failure the file is
 // removed.
-bool FillNewFile(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry& entry, platform::File file,
+bool FillNewFile(ArchiveHandle* handle, std::int32_t index, const EntryTimes& times, platform::File file,
                  std::u16string path, const std::atomic<bool>* stop, Produced& produced, ProduceFailure& why,
                  const Bytes* ready = nullptr) {
     ExtractFailure extractWhy = ExtractFailure::kNone;
@@ -202,7 +214,7 @@ bool FillNewFile(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry& 
         result = ExtractEntryToSink(handle, index, sink, &extractWhy);
     }
     if (result == ARCHIVE_OK) {
-        file.SetTimesAndNormal(entry.creationTime, entry.accessTime, entry.writeTime);
+        file.SetTimesAndNormal(times.creation, times.access, times.write);
         if (!file.GetIdentity(produced.identity)) {
             result = ARCHIVE_WRITE_FAILED;
             extractWhy = ExtractFailure::kWriteFailed;
@@ -258,7 +270,7 @@ bool ProduceEntry(ArchiveHandle* handle, std::int32_t index, const ArchiveEntry&
         why.reason = EntryFailure::kPathTooLong;
         return false;
     }
-    return FillNewFile(handle, index, entry, std::move(file), std::move(path), stop, produced, why, ready);
+    return FillNewFile(handle, index, TimesOf(entry), std::move(file), std::move(path), stop, produced, why, ready);
 }
 
 // ExtractEntry for a folder entry, with its verdict recorded for the caller.
@@ -352,6 +364,41 @@ struct RunMemory {
     // in ways the text can't show ("x" and "X" on a folded volume, é and É,
     // a short name) are caught when the file is placed.
     std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored;
+
+    // When other threads write files the run has created, an entry can fail
+    // after later entries have made files and folders. Those are recorded
+    // (`tracking`) until every entry before them is confirmed, so that a
+    // late failure can remove what the serial run would never have made.
+    struct Made {
+        std::int32_t entry;
+        std::u16string path;
+        bool folder;
+    };
+    bool tracking = false;
+    std::int32_t current = -1;  // the entry being committed
+    std::deque<Made> made;
+    // Waits until every earlier entry's data is written and confirmed;
+    // false when one of them failed. Asked before anything that can't be
+    // taken back (replacing or deleting what stood at a path) and before
+    // `restored` is consulted. Empty when nothing runs on other threads.
+    std::function<bool()> settle;
+
+    void Record(const std::u16string& path, bool folder) {
+        if (tracking) made.push_back({current, path, folder});
+    }
+    bool Settle() const { return !settle || settle(); }
+    // Removes, newest first, what was made for the entries after `entry`.
+    void UndoAfter(std::int32_t entry) {
+        for (auto it = made.rbegin(); it != made.rend(); ++it) {
+            if (it->entry <= entry) continue;
+            if (it->folder) {
+                platform::RemoveEmptyFolder(it->path);
+            } else {
+                platform::RemoveFile(it->path);
+            }
+        }
+        made.clear();
+    }
 };
 
 // An entry whose name and folders have passed, ready for its data.
@@ -410,6 +457,7 @@ bool PrepareEntry(const std::u16string& entryName, const std::u16string& destina
         const std::uint32_t attributes = platform::ReadAttributes(level);
         if (attributes == platform::kInvalidAttributes) {
             if (!platform::MakeFolder(level)) return Fail(failure, EntryFailure::kFolderFailed);
+            if (memory) memory->Record(level, true);
         } else if ((attributes & platform::kAttributeDirectory) == 0 ||
                    (attributes & platform::kAttributeReparsePoint) != 0) {
             // A link (or junction) where a level goes may lead out of the
@@ -423,8 +471,12 @@ bool PrepareEntry(const std::u16string& entryName, const std::u16string& destina
     if (folderEntry) {
         // A folder entry replaces a file of its name (nothing is lost that
         // the archive does not replace), unless this run restored that
-        // file; an existing folder simply stays.
+        // file; an existing folder simply stays. Neither is taken back
+        // after a late failure, so every earlier entry must be done first;
+        // a new folder can be.
         const std::uint32_t existing = platform::ReadAttributes(target);
+        if (existing != platform::kInvalidAttributes && memory && !memory->Settle())
+            return Fail(failure, EntryFailure::kTargetInTheWay);
         if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeReparsePoint) != 0)
             return Fail(failure, EntryFailure::kTargetInTheWay);
         if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeDirectory) == 0) {
@@ -435,6 +487,7 @@ bool PrepareEntry(const std::u16string& entryName, const std::u16string& destina
             if (!platform::RemoveFile(target)) return Fail(failure, EntryFailure::kTargetInTheWay);
         }
         if (!ExtractFolder(handle, index, target, failure)) return false;
+        if (existing == platform::kInvalidAttributes && memory) memory->Record(target, true);
         platform::WriteAttributes(target, platform::kAttributeNormal);
         if (!platform::CanRead(target)) return Fail(failure, EntryFailure::kNotReadable);
         prepared.folderDone = true;
@@ -475,6 +528,7 @@ enum class Placement { kPlaced, kOtherVolume, kFailed };
 Placement Place(const Produced& produced, const std::u16string& target, RunMemory* memory, RestoreFailure* failure) {
     switch (platform::MoveNoReplace(produced.path, target)) {
     case platform::MoveResult::kMoved:
+        if (memory) memory->Record(target, false);
         break;
     case platform::MoveResult::kOtherVolume:
         return Placement::kOtherVolume;
@@ -482,6 +536,12 @@ Placement Place(const Produced& produced, const std::u16string& target, RunMemor
         Fail(failure, EntryFailure::kTargetInTheWay);
         return Placement::kFailed;
     case platform::MoveResult::kExists: {
+        // Replacing can't be taken back, and the identities of every
+        // earlier entry's file must be known: both wait for earlier writes.
+        if (memory && !memory->Settle()) {
+            Fail(failure, EntryFailure::kTargetInTheWay);
+            return Placement::kFailed;
+        }
         const platform::PathIdentity there = platform::ReadPathIdentity(target);
         if (memory && there.exists && memory->restored.count(there.identity) != 0) {
             Fail(failure, EntryFailure::kDuplicateName);
@@ -499,37 +559,20 @@ Placement Place(const Produced& produced, const std::u16string& target, RunMemor
         break;
     }
     }
-    if (memory) {
-        memory->restored.insert(produced.identity);
-    }
+    if (memory) memory->restored.insert(produced.identity);
     return Placement::kPlaced;
 }
 
 // The folder a target's file lives in, ending in the separator.
 std::u16string FolderOf(const TargetPlan& plan) { return plan.target.substr(0, plan.leafStart); }
 
-// The serial file entry. Most targets are new: the target itself is created
-// exclusively, which fails on anything standing there (a link, dangling or
-// not, included), so nothing is written through what was there, and costs
-// no move. Otherwise the data is produced beside the target (same folder,
-// so the move never crosses volumes) and placed.
-bool RestoreFileBeside(ArchiveHandle* handle, const PreparedEntry& prepared, RunMemory* memory,
-                       const std::atomic<bool>* stop, RestoreFailure* failure, const Bytes* ready = nullptr) {
+// The file entry when something already stands at its target: the data is
+// produced beside the target (same folder, so the move never crosses
+// volumes) and placed.
+bool ReplaceFile(ArchiveHandle* handle, const PreparedEntry& prepared, RunMemory* memory,
+                 const std::atomic<bool>* stop, RestoreFailure* failure, const Bytes* ready) {
     Produced produced;
     ProduceFailure why;
-    const std::u16string& target = prepared.plan.target;
-    bool existed = false;
-    platform::File file = platform::File::CreateNew(target, &existed);
-    if (file.IsOpen()) {
-        if (!FillNewFile(handle, prepared.index, prepared.found, std::move(file), target, stop, produced, why, ready))
-            return Fail(failure, why);
-        if (memory) memory->restored.insert(produced.identity);
-        return true;
-    }
-    if (!existed) {
-        CreateFailed(why);
-        return Fail(failure, why);
-    }
     if (!ProduceEntry(handle, prepared.index, prepared.found, FolderOf(prepared.plan), stop, produced, why, ready))
         return Fail(failure, why);
     if (Place(produced, prepared.plan.target, memory, failure) != Placement::kPlaced) {
@@ -538,6 +581,33 @@ bool RestoreFileBeside(ArchiveHandle* handle, const PreparedEntry& prepared, Run
         return false;
     }
     return true;
+}
+
+// The serial file entry. Most targets are new: the target itself is created
+// exclusively, which fails on anything standing there (a link, dangling or
+// not, included), so nothing is written through what was there, and costs
+// no move. Otherwise the file is replaced.
+bool RestoreFileBeside(ArchiveHandle* handle, const PreparedEntry& prepared, RunMemory* memory,
+                       const std::atomic<bool>* stop, RestoreFailure* failure, const Bytes* ready = nullptr) {
+    const std::u16string& target = prepared.plan.target;
+    bool existed = false;
+    platform::File file = platform::File::CreateNew(target, &existed);
+    if (file.IsOpen()) {
+        if (memory) memory->Record(target, false);
+        Produced produced;
+        ProduceFailure why;
+        if (!FillNewFile(handle, prepared.index, TimesOf(prepared.found), std::move(file), target, stop, produced, why,
+                         ready))
+            return Fail(failure, why);
+        if (memory) memory->restored.insert(produced.identity);
+        return true;
+    }
+    if (!existed) {
+        ProduceFailure why;
+        CreateFailed(why);
+        return Fail(failure, why);
+    }
+    return ReplaceFile(handle, prepared, memory, stop, failure, ready);
 }
 
 // The entry restore, serially.
@@ -567,35 +637,71 @@ private:
 
 // Producers ahead of the committer. The run thread stays the committer: it
 // walks the catalogue in order and makes every observable effect (folders,
-// placements, notifications), exactly as the serial run does. Worker
-// threads, each on its own archive handle, claim file entries in catalogue
-// order and produce their checked data into temporary files: in the
-// deepest folder on the entry's way that the committer has already checked,
-// else in the destination folder itself, which exists from the start. Both
-// share the volume of the target unless a mount point intervenes.
+// file creations, placements, notifications), exactly as the serial run
+// does. Worker threads, each on its own archive handle, claim file entries
+// in catalogue order and produce their checked data: small entries into
+// memory, larger ones into temporary files in the deepest folder on the
+// entry's way that the committer has already checked, else in the
+// destination folder itself, which exists from the start. Both share the
+// volume of the target unless a mount point intervenes.
 //
 // How far ahead they may go is bounded: at most kWindow entries beyond the
 // committer and about kBytesAhead of produced, uncommitted data, except that
 // the entry the committer waits for is always allowed, so the bound can't
-// stall the run. Closing a written file (where Windows scans it) happens on
-// the workers too.
+// stall the run.
+//
+// The other way round, the committer hands back work: a small entry's file,
+// once the committer has created it exclusively at its target, is written,
+// stamped and closed by whichever thread is free (on Windows the close is
+// where a scanner looks at the file). The committer learns each write's
+// verdict in catalogue order and treats an entry as restored only then.
 class Producers {
 public:
-    static constexpr std::int32_t kWindow = 64;
+    static constexpr std::int32_t kWindow = 256;
     static constexpr std::uint64_t kBytesAhead = 256ull << 20;
     // Entries up to kSmallEntry come through memory, within kMemoryBudget
-    // held at once; larger ones, and any that find the budget spent, come
-    // through temporary files.
+    // held at once (handed-back writes included); larger ones, and any that
+    // find the budget spent, come through temporary files.
     static constexpr std::uint64_t kSmallEntry = 1ull << 20;
     static constexpr std::uint64_t kMemoryBudget = 16ull << 20;
+    // Writes handed back and not yet taken: beyond kMaxWrites the committer
+    // does the oldest itself; idle producers are woken per kWakeBatch, not
+    // per file (a wake-up costs both threads a switch).
+    static constexpr std::size_t kMaxWrites = 64;
+    static constexpr std::size_t kWakeBatch = 8;
 
     // One entry's verdict, handed to the committer.
     struct Result {
         bool produced = false;  // false: a folder entry or a record that can't be fetched
         bool ok = false;
         bool inMemory = false;  // the data is in `bytes`, else in the file `data`
+        std::uint64_t memory = 0;  // memory budget `bytes` holds, to be given back
         Produced data;
         Bytes bytes;
+        ProduceFailure why;
+    };
+
+    // A small entry's file, created by the committer at its target, with
+    // the entry's checked data still to be written into it.
+    struct WriteJob {
+        std::int32_t index = -1;
+        platform::File file;
+        std::u16string path;
+        Bytes bytes;
+        EntryTimes times;
+        std::uint64_t memory = 0;
+        // Filled by the thread that writes it.
+        bool done = false;
+        bool ok = false;
+        Produced produced;
+        ProduceFailure why;
+    };
+
+    // A finished write, for the committer.
+    struct Written {
+        std::int32_t index = -1;
+        bool ok = false;
+        platform::FileIdentity identity;
         ProduceFailure why;
     };
 
@@ -623,6 +729,9 @@ public:
     // the file system the way the tree does instead of piling up in one
     // folder.
     void Checked(const TargetPlan& plan) {
+        // Most entries lie in the folder of the entry before.
+        if (plan.levelEnds.empty() || lastChecked_.Holds(plan.target, plan.levelEnds.back())) return;
+        lastChecked_.Remember(plan.target, plan.levelEnds.back());
         std::lock_guard<std::mutex> lock(mutex_);
         for (std::size_t end : plan.levelEnds) {
             std::u16string folder = plan.target.substr(0, end);
@@ -632,16 +741,59 @@ public:
     }
 
     // Waits for entry `index` (the committer's current entry) and takes its
-    // verdict; the committer now owns the temporary file, if any.
+    // verdict; the committer now owns the temporary file, if any, and the
+    // memory budget of its bytes. Meanwhile it writes what it handed back.
     Result Await(std::int32_t index) {
         std::unique_lock<std::mutex> lock(mutex_);
         Slot& slot = slots_[index % kWindow];
+        while (!(slot.index == index && slot.done) && RunOneWrite(lock)) {
+        }
         awaiting_ = index;
         ready_.wait(lock, [&] { return slot.index == index && slot.done; });
         awaiting_ = -1;
         Result result = std::move(slot.result);
         slot.result.data.path.clear();
+        result.memory = slot.inMemory;
+        slot.inMemory = 0;
         return result;
+    }
+
+    // Gives back memory budget the committer took with a Result.
+    void ReleaseMemory(std::uint64_t bytes) {
+        if (bytes == 0) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        memoryAhead_ -= bytes;
+    }
+
+    void HandOff(std::unique_ptr<WriteJob> job) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        writes_.push_back(std::move(job));
+        ++unfinished_;
+        if (writes_.size() - firstQueued_ >= kWakeBatch && windowWaiters_ > 0) room_.notify_one();
+        if (writes_.size() > kMaxWrites) RunOneWrite(lock);
+    }
+
+    // The writes finished so far, oldest first, up to the first one still
+    // running: the committer learns them in catalogue order.
+    void TakeWritten(std::vector<Written>& out) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (!writes_.empty() && writes_.front()->done) {
+            WriteJob& job = *writes_.front();
+            out.push_back({job.index, job.ok, job.produced.identity, job.why});
+            writes_.pop_front();
+            --firstQueued_;
+        }
+    }
+
+    // Finishes every write handed back: the committer takes the queued ones
+    // itself and waits for those on other threads.
+    void SettleWrites() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (RunOneWrite(lock)) {
+        }
+        settling_ = true;
+        written_.wait(lock, [&] { return unfinished_ == 0; });
+        settling_ = false;
     }
 
     // The committer is done with entry `index`: its room in the window and
@@ -656,17 +808,19 @@ public:
             slot = Slot{};
         }
         committing_ = index + 1;
-        // Waking a producer costs both threads a switch: window waiters are
-        // woken once a quarter of the window is free, not per entry; budget
-        // waiters whenever budget comes back (rare: big entries only).
+        // Window waiters are woken once a quarter of the window is free, not
+        // per entry; budget waiters whenever budget comes back (rare: big
+        // entries only).
         if ((windowWaiters_ > 0 && next_ + kWindow / 4 <= committing_ + kWindow) || budgetWaiters_ > 0)
             room_.notify_all();
     }
 
     // Ends the run's production: long entries stop between two buffers,
     // every thread is joined, and every temporary file that was produced but
-    // not placed is removed. Safe to call more than once.
+    // not placed is removed. Writes handed back are settled first. Safe to
+    // call more than once.
     void Stop() {
+        SettleWrites();
         stop_.store(true);
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -690,6 +844,22 @@ private:
         Result result;
     };
 
+    // Takes the oldest queued write, if any, and does it on this thread,
+    // with the lock released meanwhile. False when none was queued.
+    bool RunOneWrite(std::unique_lock<std::mutex>& lock) {
+        if (firstQueued_ >= writes_.size()) return false;
+        WriteJob& job = *writes_[firstQueued_++];
+        lock.unlock();
+        job.ok = FillNewFile(nullptr, job.index, job.times, std::move(job.file), std::move(job.path), nullptr,
+                             job.produced, job.why, &job.bytes);
+        Bytes().swap(job.bytes);
+        lock.lock();
+        job.done = true;
+        memoryAhead_ -= job.memory;
+        if (--unfinished_ == 0 && settling_) written_.notify_one();
+        return true;
+    }
+
     void Work(ArchiveHandle* handle) {
         ArchiveEntry record;
         for (;;) {
@@ -697,9 +867,15 @@ private:
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 ++windowWaiters_;
-                room_.wait(lock, [&] { return stop_.load() || next_ >= count_ || next_ < committing_ + kWindow; });
+                room_.wait(lock, [&] {
+                    return stop_.load() || firstQueued_ < writes_.size() ||
+                           (next_ < count_ && next_ < committing_ + kWindow);
+                });
                 --windowWaiters_;
-                if (stop_.load() || next_ >= count_) return;
+                // Handed-back writes come first: the committer is waiting
+                // for their verdicts, while claimed entries only run ahead.
+                if (RunOneWrite(lock)) continue;
+                if (stop_.load()) return;
                 index = next_++;
                 Slot& slot = slots_[index % kWindow];
                 slot = Slot{};
@@ -750,9 +926,9 @@ private:
         }
     }
 
-    // Extracts and checks a small entry into memory; the committer writes
-    // it out itself, so small files cost neither a temporary file nor a
-    // move, and only one thread creates files in a folder.
+    // Extracts and checks a small entry into memory; the committer creates
+    // its file, so small files cost neither a temporary file nor a move, and
+    // only one thread creates files in a folder.
     bool ExtractToMemory(ArchiveHandle* handle, std::int32_t index, std::uint64_t size, Bytes& bytes,
                          ProduceFailure& why) {
         MemorySink sink(bytes, size, &stop_);
@@ -800,8 +976,9 @@ private:
     std::vector<std::thread> threads_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    std::condition_variable room_;   // producers wait here for window or budget
-    std::condition_variable ready_;  // the committer waits here for its entry
+    std::condition_variable room_;     // producers wait here for window, budget or writes
+    std::condition_variable ready_;    // the committer waits here for its entry
+    std::condition_variable written_;  // the committer waits here for writes to finish
     int windowWaiters_ = 0;
     int budgetWaiters_ = 0;
     std::int32_t awaiting_ = -1;     // the entry the committer waits for, or -1
@@ -811,21 +988,71 @@ private:
     std::uint64_t memoryAhead_ = 0;
     std::array<Slot, kWindow> slots_;
     std::unordered_set<std::u16string> checked_;
+    KnownFolders lastChecked_;  // the committer's alone
+    // Handed-back writes, oldest first, until the committer takes their
+    // verdicts; those before firstQueued_ are taken or done.
+    std::deque<std::unique_ptr<WriteJob>> writes_;
+    std::size_t firstQueued_ = 0;
+    std::size_t unfinished_ = 0;
+    bool settling_ = false;
 };
 
-// A file entry whose data a producer made: placed from the destination
-// folder, or, when the target lies on another volume, produced again beside
-// the target so that the final move stays one step.
+// Gives back, on every way out, the memory budget a Result's bytes hold,
+// unless the bytes were handed on with it.
+class MemoryHold {
+public:
+    MemoryHold(Producers& producers, std::uint64_t bytes) : producers_(producers), bytes_(bytes) {}
+    MemoryHold(const MemoryHold&) = delete;
+    MemoryHold& operator=(const MemoryHold&) = delete;
+    ~MemoryHold() { producers_.ReleaseMemory(bytes_); }
+    std::uint64_t Take() { return std::exchange(bytes_, 0); }
+
+private:
+    Producers& producers_;
+    std::uint64_t bytes_;
+};
+
+// A file entry whose data a producer made. Data in memory goes into the
+// target, created here exclusively and handed back for writing
+// (`handedOff`: the entry is restored only once that write is confirmed);
+// a temporary file is placed, or, when the target lies on another volume,
+// the entry is produced again beside the target so that the final move
+// stays one step.
 bool CommitFile(ArchiveHandle* handle, const PreparedEntry& prepared, Producers& producers, RunMemory* memory,
-                RestoreFailure* failure) {
+                RestoreFailure* failure, bool& handedOff) {
+    handedOff = false;
     Producers::Result result = producers.Await(prepared.index);
+    MemoryHold hold(producers, result.memory);
     // A destination folder that takes no new file (while the target's own
     // folder would) must not fail an entry the serial run restores.
     const bool notCreated = !result.ok && result.why.extractFailure == ExtractFailure::kCreateFailed;
     if (!result.produced || notCreated) return RestoreFileBeside(handle, prepared, memory, nullptr, failure);
     if (!result.ok) return Fail(failure, result.why);
-    if (result.inMemory) return RestoreFileBeside(handle, prepared, memory, nullptr, failure, &result.bytes);
-    switch (Place(result.data, prepared.plan.target, memory, failure)) {
+    const std::u16string& target = prepared.plan.target;
+    if (result.inMemory) {
+        bool existed = false;
+        platform::File file = platform::File::CreateNew(target, &existed);
+        if (file.IsOpen()) {
+            if (memory) memory->Record(target, false);
+            auto job = std::make_unique<Producers::WriteJob>();
+            job->index = prepared.index;
+            job->file = std::move(file);
+            job->path = target;
+            job->bytes = std::move(result.bytes);
+            job->times = TimesOf(prepared.found);
+            job->memory = hold.Take();
+            producers.HandOff(std::move(job));
+            handedOff = true;
+            return true;
+        }
+        if (!existed) {
+            ProduceFailure why;
+            CreateFailed(why);
+            return Fail(failure, why);
+        }
+        return ReplaceFile(handle, prepared, memory, nullptr, failure, &result.bytes);
+    }
+    switch (Place(result.data, target, memory, failure)) {
     case Placement::kPlaced:
         return true;
     case Placement::kOtherVolume:
@@ -837,6 +1064,68 @@ bool CommitFile(ArchiveHandle* handle, const PreparedEntry& prepared, Producers&
     Discard(result.data.path);
     return false;
 }
+
+// The entries the committer has finished, in order, until they are
+// confirmed: an entry whose file another thread is still writing, and every
+// entry after it, is not yet restored. Entries are confirmed in catalogue
+// order and only then told to the observer, so that its notifications are
+// the serial run's, from this thread.
+class Ledger {
+public:
+    Ledger(RestoreObserver* observer, RestoreProgress& progress) : observer_(observer), progress_(progress) {}
+
+    void Committed(std::int32_t index, std::uint64_t bytes, bool writing) {
+        pending_.push_back({index, bytes, writing});
+    }
+
+    // Takes in the writes finished so far and confirms what it can. False
+    // once a write has failed: that entry is the run's failure unless an
+    // earlier one failed on this thread.
+    bool Advance(Producers* producers, RunMemory& memory) {
+        if (producers && failedAt_ < 0) {
+            written_.clear();
+            producers->TakeWritten(written_);
+            auto waiting = pending_.begin();
+            for (const Producers::Written& w : written_) {
+                if (!w.ok) {
+                    failedAt_ = w.index;
+                    failedWhy_ = w.why;
+                    break;
+                }
+                memory.restored.insert(w.identity);
+                while (waiting != pending_.end() && waiting->index != w.index) ++waiting;
+                if (waiting != pending_.end()) waiting->writing = false;
+            }
+        }
+        while (!pending_.empty() && !pending_.front().writing) {
+            const Pending done = pending_.front();
+            pending_.pop_front();
+            if (observer_) {
+                ++progress_.entriesDone;
+                progress_.bytesDone += done.bytes;
+                observer_->OnRestoreProgress(progress_);
+            }
+            while (!memory.made.empty() && memory.made.front().entry <= done.index) memory.made.pop_front();
+        }
+        return failedAt_ < 0;
+    }
+
+    std::int32_t FailedAt() const { return failedAt_; }
+    const ProduceFailure& FailedWhy() const { return failedWhy_; }
+
+private:
+    struct Pending {
+        std::int32_t index;
+        std::uint64_t bytes;
+        bool writing;
+    };
+    RestoreObserver* observer_;
+    RestoreProgress& progress_;
+    std::deque<Pending> pending_;
+    std::vector<Producers::Written> written_;
+    std::int32_t failedAt_ = -1;
+    ProduceFailure failedWhy_;
+};
 
 }  // namespace
 
@@ -932,7 +1221,37 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
     producerHandles.clear();
 
     RunMemory memory;
+    Ledger ledger(observer, progress);
+    if (ahead) {
+        memory.tracking = true;
+        memory.settle = [&] {
+            ahead->SettleWrites();
+            return ledger.Advance(ahead.get(), memory);
+        };
+    }
+    // Every failure ends here, with `why` describing entry `failed` (or
+    // -1 when only a handed-back write failed). Writes still running are
+    // finished first: the first failing entry in catalogue order is the
+    // one reported, and what later entries made is removed again.
+    auto failRun = [&](std::int32_t failed) {
+        if (!ahead) return RESTORE_ENTRY_FAILED;
+        ahead->SettleWrites();
+        ledger.Advance(ahead.get(), memory);
+        if (ledger.FailedAt() >= 0 && (failed < 0 || ledger.FailedAt() < failed)) {
+            failed = ledger.FailedAt();
+            why = RestoreFailure{};
+            why.entryIndex = failed;
+            if (GetArchiveEntry(archive.get(), failed, record) == ARCHIVE_OK) why.entryName = record.name;
+            Fail(&why, ledger.FailedWhy());
+        }
+        // Temporary files go before the folders they may lie in.
+        ahead->Stop();
+        memory.UndoAfter(failed);
+        return RESTORE_ENTRY_FAILED;
+    };
+
     for (std::int32_t i = 0; i < count; ++i) {
+        memory.current = i;
         // A record that can't be fetched names no entry: restoring whatever
         // the previous fetch left would report that entry twice and this
         // one never.
@@ -942,23 +1261,25 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
             why.entryIndex = i;
             why.reason = EntryFailure::kFetchFailed;
             why.extractResult = fetched;
-            return RESTORE_ENTRY_FAILED;
+            return failRun(i);
         }
         PreparedEntry prepared;
         if (!PrepareEntry(record.name, destinationFolder, archive.get(), i, &why, &memory, prepared))
-            return RESTORE_ENTRY_FAILED;
+            return failRun(i);
         if (ahead) ahead->Checked(prepared.plan);
+        bool writing = false;
         if (!prepared.folderDone) {
-            const bool restored = ahead ? CommitFile(archive.get(), prepared, *ahead, &memory, &why)
+            const bool restored = ahead ? CommitFile(archive.get(), prepared, *ahead, &memory, &why, writing)
                                         : RestoreFileBeside(archive.get(), prepared, &memory, nullptr, &why);
-            if (!restored) return RESTORE_ENTRY_FAILED;
+            if (!restored) return failRun(i);
         }
         if (ahead) ahead->Finish(i);
-        if (observer) {
-            ++progress.entriesDone;
-            progress.bytesDone += record.uncompressedSize;
-            observer->OnRestoreProgress(progress);
-        }
+        ledger.Committed(i, record.uncompressedSize, writing);
+        if (!ledger.Advance(ahead.get(), memory)) return failRun(-1);
+    }
+    if (ahead) {
+        ahead->SettleWrites();
+        if (!ledger.Advance(ahead.get(), memory)) return failRun(-1);
     }
     why = RestoreFailure{};
     return RESTORE_OK;

@@ -604,6 +604,14 @@ ArchiveResult LocalZip64Sizes(ArchiveSource& src, std::uint64_t extraPos, std::u
 ArchiveResult CheckLocalHeader(ArchiveCatalog* catalog, LocalHeaderInfo& info) {
     info = LocalHeaderInfo{};
     if (!catalog || !catalog->source) return CATALOG_BAD_PARAMETER;
+    if (catalog->currentValid && catalog->localCheckedIndex == catalog->currentIndex) {
+        info.nameAndExtraLength = catalog->localNameAndExtraLength;
+        info.extraOffset = catalog->currentLocalOffset + kLocalFixed + catalog->localNameAndExtraLength -
+                           catalog->localExtraLength;
+        info.extraLength = catalog->localExtraLength;
+        return CATALOG_OK;
+    }
+    catalog->localCheckedIndex = -1;
     ArchiveSource& src = Source(*catalog);
     if (SeekSource(src, catalog->leadingBytes + catalog->currentLocalOffset) != 0) return CATALOG_IO_ERROR;
 
@@ -648,6 +656,11 @@ ArchiveResult CheckLocalHeader(ArchiveCatalog* catalog, LocalHeaderInfo& info) {
     info.nameAndExtraLength = nameLength + extraLength;
     info.extraOffset = catalog->currentLocalOffset + kLocalFixed + nameLength;
     info.extraLength = extraLength;
+    if (status == CATALOG_OK && catalog->currentValid) {
+        catalog->localCheckedIndex = catalog->currentIndex;
+        catalog->localNameAndExtraLength = info.nameAndExtraLength;
+        catalog->localExtraLength = extraLength;
+    }
     return status;
 }
 

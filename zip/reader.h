@@ -124,6 +124,10 @@ struct EntryStream {
 
 inline constexpr std::uint32_t kStreamChunk = 16384;
 
+// zlib's crc32 continued over `size` bytes (same value), faster on most
+// processors.
+std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
+
 // One central header as found by walking the directory once. Flat apart
 // from the name: a catalogue of 100,000 entries costs a few megabytes.
 struct IndexedEntry {
@@ -189,6 +193,16 @@ struct ArchiveCatalog {
     EntryHeader currentHeader;
     std::uint64_t currentLocalOffset = 0;
     std::unique_ptr<EntryStream> openStream;
+    // The last stream, closed, kept for the next entry: its buffer and its
+    // inflater (state and window, some 40 KiB) are reset rather than
+    // allocated again, which counts on archives of many small entries.
+    std::unique_ptr<EntryStream> spareStream;
+    // The last local header that passed CheckLocalHeader (entry index, or
+    // -1) and what it said: describing an entry and then opening its data
+    // would otherwise read and check it twice.
+    std::int32_t localCheckedIndex = -1;
+    std::uint32_t localNameAndExtraLength = 0;
+    std::uint32_t localExtraLength = 0;
 
     // The walk's results (see CatalogIndex), by their old names.
     std::shared_ptr<CatalogIndex> shared;

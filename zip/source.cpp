@@ -105,13 +105,12 @@ namespace {
 // a full archive would report success having restored nothing.
 int ReadLittleEndian(ArchiveSource& source, int bytes, std::uint32_t& value) {
     value = 0;
+    std::uint8_t b[4] = {};
+    std::size_t got = 0;
+    ReadAt(source, b, static_cast<std::size_t>(bytes), got);
+    if (got != static_cast<std::size_t>(bytes)) return -1;
     std::uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i) {
-        std::uint8_t b = 0;
-        bool received = false;
-        if (ReadSourceByte(source, b, received) != 0 || !received) return -1;
-        v |= std::uint32_t{b} << (8 * i);
-    }
+    for (int i = 0; i < bytes; ++i) v |= std::uint32_t{b[i]} << (8 * i);
     value = v;
     return 0;
 }

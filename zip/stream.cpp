@@ -15,8 +15,9 @@ EntryStream::~EntryStream() {
 }
 
 ArchiveCatalog::~ArchiveCatalog() {
-    // The stream refers to the source; it goes first.
+    // The streams refer to the source; they go first.
     openStream.reset();
+    spareStream.reset();
 }
 
 ArchiveResult OpenEntryStream(ArchiveCatalog* catalog) {
@@ -26,8 +27,16 @@ ArchiveResult OpenEntryStream(ArchiveCatalog* catalog) {
     LocalHeaderInfo local;
     if (CheckLocalHeader(catalog, local) != CATALOG_OK) return CATALOG_BAD_ARCHIVE;
 
-    auto stream = std::make_unique<EntryStream>();
-    stream->inputBuffer.resize(kStreamChunk);
+    std::unique_ptr<EntryStream> stream = std::move(catalog->spareStream);
+    if (stream) {
+        // Everything but the buffer and the inflater starts afresh.
+        stream->dataPos = 0;
+        stream->finished = false;
+        stream->facts = EntryStreamFacts{};
+    } else {
+        stream = std::make_unique<EntryStream>();
+        stream->inputBuffer.resize(kStreamChunk);
+    }
     const EntryHeader& h = catalog->currentHeader;
     stream->localExtraOffset = local.extraOffset;
     stream->localExtraLength = local.extraLength;
@@ -40,12 +49,18 @@ ArchiveResult OpenEntryStream(ArchiveCatalog* catalog) {
     stream->inflater.total_out = 0;
     stream->facts.encrypted = (h.flags & kFlagEncrypted) != 0;
     if (stream->method != 0) {
-        stream->inflater.zalloc = nullptr;
-        stream->inflater.zfree = nullptr;
-        stream->inflater.opaque = nullptr;
         stream->inflater.next_in = nullptr;
         stream->inflater.avail_in = 0;
-        if (inflateInit2(&stream->inflater, -15) == Z_OK) stream->inflaterReady = true;
+        if (stream->inflaterReady && inflateReset(&stream->inflater) != Z_OK) {
+            inflateEnd(&stream->inflater);
+            stream->inflaterReady = false;
+        }
+        if (!stream->inflaterReady) {
+            stream->inflater.zalloc = nullptr;
+            stream->inflater.zfree = nullptr;
+            stream->inflater.opaque = nullptr;
+            stream->inflaterReady = inflateInit2(&stream->inflater, -15) == Z_OK;
+        }
     }
     stream->compressedLeft = h.compressedSize;
     stream->uncompressedLeft = h.uncompressedSize;
@@ -96,7 +111,7 @@ std::int32_t ReadEntryStream(ArchiveCatalog* catalog, void* buffer, std::uint32_
             const std::uint32_t k = std::min(room, s.inflater.avail_in);
             // With no stored data at all there is no input buffer to copy from.
             if (k > 0) std::memcpy(out, s.inflater.next_in, k);
-            s.crc = static_cast<std::uint32_t>(crc32(s.crc, out, k));
+            s.crc = UpdateCrc32(s.crc, out, k);
             s.uncompressedLeft -= k;
             s.inflater.avail_in -= k;
             s.inflater.next_in += k;
@@ -117,9 +132,17 @@ std::int32_t ReadEntryStream(ArchiveCatalog* catalog, void* buffer, std::uint32_
             const uLong before = s.inflater.total_out;
             s.inflater.next_out = out;
             s.inflater.avail_out = room;
-            const int rc = inflate(&s.inflater, Z_NO_FLUSH);
+            // With the rest of the entry's input at hand and room for all of
+            // its output, the inflater is told so: it then keeps no copy of
+            // the output in its window, one copy of every small entry less.
+            const bool lastCall = s.compressedLeft == 0 && room == s.uncompressedLeft;
+            int rc = inflate(&s.inflater, lastCall ? Z_FINISH : Z_NO_FLUSH);
+            // Out of room before the stream's end reads as with Z_NO_FLUSH:
+            // the declared size has come out, and what lies beyond is not
+            // the entry's.
+            if (lastCall && rc == Z_BUF_ERROR && s.inflater.avail_out == 0) rc = Z_OK;
             const auto produced = static_cast<std::uint32_t>(s.inflater.total_out - before);
-            s.crc = static_cast<std::uint32_t>(crc32(s.crc, out, produced));
+            s.crc = UpdateCrc32(s.crc, out, produced);
             s.uncompressedLeft -= produced;
             room -= produced;
             out += produced;
@@ -145,7 +168,7 @@ ArchiveResult CloseEntryStream(ArchiveCatalog* catalog) {
     const EntryStream& s = *catalog->openStream;
     const ArchiveResult status =
         (s.uncompressedLeft == 0 && s.crc != s.expectedCrc) ? CATALOG_CRC_ERROR : CATALOG_OK;
-    catalog->openStream.reset();
+    catalog->spareStream = std::move(catalog->openStream);
     return status;
 }
 

@@ -3,6 +3,7 @@
 // every platform: symbolic links (MinGW's std::filesystem refuses them, the
 // Win32 call works under Wine) and named pipes (POSIX only).
 
+#include <cstdint>
 #include <filesystem>
 
 namespace restoretest {
@@ -13,5 +14,10 @@ bool MakeLink(const std::filesystem::path& link, const std::filesystem::path& ta
 
 // A named pipe at `path`. False where there are none.
 bool MakeFifo(const std::filesystem::path& path);
+
+// Makes this process's writes past `bytes` of any file fail, the way a full
+// disk fails them (POSIX: RLIMIT_FSIZE, with SIGXFSZ ignored); 0 lifts the
+// limit. False where there is no such limit.
+bool LimitFileSize(std::uint64_t bytes);
 
 }  // namespace restoretest

@@ -74,4 +74,6 @@ bool MakeLink(const std::filesystem::path& link, const std::filesystem::path& ta
 
 bool MakeFifo(const std::filesystem::path&) { return false; }
 
+bool LimitFileSize(std::uint64_t) { return false; }
+
 }  // namespace restoretest

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "restore/restore_internal.h"
+#include "links.h"
 #include "restore_sandbox.h"
 
 namespace {
@@ -40,6 +41,7 @@ struct OrderCase {
     const char* fault;
     std::function<void(ZipBuilder&)> archive;
     std::vector<std::string> putBefore;  // files below the destination before the run ("OLD")
+    std::uint64_t fileSizeLimit = 0;     // writes past this many bytes of a file fail, as on a full disk
 };
 
 const OrderCase kOrderCases[] = {
@@ -77,9 +79,25 @@ const OrderCase kOrderCases[] = {
          zip.Add("empty.txt", "");
      },
      {"t2/f2.txt"}},
+    // The write of big.bin fails on another thread while the run goes on
+    // creating the files and folders of the entries after it.
+    {"a write failing after later entries were created", [](ZipBuilder& zip) {
+         zip.Add("a.txt", Text(3000, 1), 8);
+         zip.Add("big.bin", Text(300000, 2), 8);
+         for (int i = 0; i < 40; ++i) zip.Add(Numbered("later", i % 4, "/") + Numbered("f", i, ".txt"), Text(2000, i), 8);
+         zip.Add("old/z.txt", "NEW");
+     },
+     {"old/z.txt"}, 100000},
+    {"a file replaced while an earlier write may still fail", [](ZipBuilder& zip) {
+         zip.Add("big.bin", Text(300000, 3), 8);
+         zip.Add("old/z.txt", "NEW");
+         zip.Add("after.txt", "A");
+     },
+     {"old/z.txt"}, 100000},
 };
 
 struct Outcome {
+    bool ran = true;  // false where the case's file size limit can't be set
     int code = 0;
     RestoreFailure failure;
     std::vector<std::string> tree;                     // the whole sandbox
@@ -94,7 +112,12 @@ Outcome RunWith(const OrderCase& c, int producers) {
     c.archive(zip);
     box.WriteArchive(zip);
     Outcome o;
+    if (c.fileSizeLimit != 0 && !restoretest::LimitFileSize(c.fileSizeLimit)) {
+        o.ran = false;
+        return o;
+    }
     o.code = RestoreArchiveWithProducers(box.Dest(), box.Archive(), nullptr, &o.failure, producers);
+    if (c.fileSizeLimit != 0) restoretest::LimitFileSize(0);
     o.tree = Tree(box.root.path());
     for (const auto& name : Tree(box.DestPath())) {
         if (name.back() == '/') continue;
@@ -109,6 +132,7 @@ Outcome RunWith(const OrderCase& c, int producers) {
 TEST(ParallelRun, IsObservablyTheSerialRun) {
     for (const auto& c : kOrderCases) {
         const Outcome serial = RunWith(c, 0);
+        if (!serial.ran) continue;
         for (const std::string& name : serial.tree) {
             EXPECT_EQ(name.find('~'), std::string::npos) << c.fault << ": a temporary file was left: " << name;
         }
@@ -136,11 +160,14 @@ TEST(ParallelRun, StopsAtTheFirstFailureInCatalogueOrder) {
     } expected[] = {{0, 1, EntryFailure::kExtractFailed},
                     {1, 0, EntryFailure::kExtractFailed},
                     {2, 6, EntryFailure::kExtractFailed},
-                    {3, 3, EntryFailure::kUnsafeName}};
+                    {3, 3, EntryFailure::kUnsafeName},
+                    {5, 1, EntryFailure::kExtractFailed},
+                    {6, 0, EntryFailure::kExtractFailed}};
     for (const auto& e : expected) {
         const OrderCase& c = kOrderCases[e.caseIndex];
         SCOPED_TRACE(c.fault);
         const Outcome o = RunWith(c, 2);
+        if (!o.ran) continue;
         EXPECT_EQ(o.code, RESTORE_ENTRY_FAILED);
         EXPECT_EQ(o.failure.entryIndex, e.entryIndex);
         EXPECT_EQ(o.failure.reason, e.reason);

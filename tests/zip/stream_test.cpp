@@ -200,3 +200,28 @@ TEST(EntryStream, TruncatedArchiveFailsTheReadThatNeedsTheMissingChunk) {
         EXPECT_EQ(CloseEntryStream(&cat), CATALOG_OK) << c.fault;
     }
 }
+
+// The entry CRC must be zlib's value for any length, any alignment and any
+// way the data is split between calls: a wrong folding constant or tail
+// would make every intact entry fail its check (or let a damaged one pass).
+TEST(EntryStream, CrcAgreesWithZlibForEverySplit) {
+    std::vector<std::uint8_t> data(5000);
+    std::uint32_t state = 12345;
+    for (auto& b : data) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(state >> 16);
+    }
+    const struct {
+        std::size_t offset, length, split;
+    } cases[] = {{0, 0, 0},     {0, 1, 0},     {3, 63, 0},     {0, 64, 0},    {1, 65, 0},   {5, 79, 0},
+                 {0, 127, 0},   {7, 128, 0},   {0, 129, 64},   {9, 1000, 3},  {0, 4096, 2048},
+                 {11, 4989, 1}, {0, 5000, 4999}, {2, 4000, 77}};
+    for (const auto& c : cases) {
+        const std::uint8_t* p = data.data() + c.offset;
+        const auto expected = static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(c.length)));
+        const std::uint32_t whole = UpdateCrc32(0, p, c.length);
+        const std::uint32_t split = UpdateCrc32(UpdateCrc32(0, p, c.split), p + c.split, c.length - c.split);
+        EXPECT_EQ(whole, expected) << c.offset << "+" << c.length;
+        EXPECT_EQ(split, expected) << c.offset << "+" << c.length << " split at " << c.split;
+    }
+}
