@@ -25,6 +25,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -160,7 +161,25 @@ private:
     const std::atomic<bool>* stop_;
 };
 
-using Bytes = std::vector<std::uint8_t>;
+// An entry's data in memory, exactly its declared size; filled by the
+// extraction, so never zeroed first.
+class Bytes {
+public:
+    Bytes() = default;
+    explicit Bytes(std::size_t size) : data_(std::make_unique_for_overwrite<std::uint8_t[]>(size)), size_(size) {}
+    std::uint8_t* data() { return data_.get(); }
+    const std::uint8_t* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    void clear() {
+        data_.reset();
+        size_ = 0;
+    }
+
+private:
+    std::unique_ptr<std::uint8_t[]> data_;
+    std::size_t size_ = 0;
+};
 
 // The times an entry's file carries on disk.
 struct EntryTimes {
@@ -171,25 +190,28 @@ struct EntryTimes {
 
 EntryTimes TimesOf(const ArchiveEntry& entry) { return {entry.creationTime, entry.accessTime, entry.writeTime}; }
 
-// An entry's data extracted and checked ahead of time into memory.
+// An entry's data extracted and checked ahead of time into memory: inflated
+// straight into its buffer when the reader can, else written there.
 class MemorySink : public EntrySink {
 public:
     MemorySink(Bytes& bytes, std::uint64_t declared, const std::atomic<bool>* stop)
-        : bytes_(bytes), declared_(declared), stop_(stop) {
-        bytes_.reserve(static_cast<std::size_t>(declared));
+        : bytes_(bytes), stop_(stop) {
+        bytes_ = Bytes(static_cast<std::size_t>(declared));
     }
     bool Write(const std::uint8_t* data, std::size_t size) override {
         if (stop_ && stop_->load(std::memory_order_relaxed)) return false;
         // The budget was reserved for the declared size; more is not the
         // entry's content anyway.
-        if (bytes_.size() + size > declared_) return false;
-        bytes_.insert(bytes_.end(), data, data + size);
+        if (size > bytes_.size() - filled_) return false;
+        std::memcpy(bytes_.data() + filled_, data, size);
+        filled_ += size;
         return true;
     }
+    std::uint8_t* Room(std::uint64_t size) override { return size == bytes_.size() ? bytes_.data() : nullptr; }
 
 private:
     Bytes& bytes_;
-    std::uint64_t declared_;
+    std::size_t filled_ = 0;
     const std::atomic<bool>* stop_;
 };
 
@@ -852,7 +874,7 @@ private:
         lock.unlock();
         job.ok = FillNewFile(nullptr, job.index, job.times, std::move(job.file), std::move(job.path), nullptr,
                              job.produced, job.why, &job.bytes);
-        Bytes().swap(job.bytes);
+        job.bytes.clear();
         lock.lock();
         job.done = true;
         memoryAhead_ -= job.memory;
@@ -935,7 +957,7 @@ private:
         ExtractFailure extractWhy = ExtractFailure::kNone;
         const ArchiveResult result = ExtractEntryToSink(handle, index, sink, &extractWhy);
         if (result == ARCHIVE_OK) return true;
-        Bytes().swap(bytes);
+        bytes.clear();
         why.reason = EntryFailure::kExtractFailed;
         why.extractResult = result;
         why.extractFailure = extractWhy;

@@ -118,6 +118,10 @@ class EntrySink {
 public:
     virtual ~EntrySink() = default;
     virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
+    // A sink that keeps a whole entry in memory may offer room for all of
+    // its `size` declared bytes: the data then goes straight there instead
+    // of through Write. Null (the default) when it doesn't.
+    virtual std::uint8_t* Room(std::uint64_t /*size*/) { return nullptr; }
 };
 
 // Delivers file entry `index`'s data to `sink` with every check ExtractEntry

@@ -4,6 +4,7 @@
 // content: every way the data can be wrong (cut short, corrupt, CRC
 // mismatch, encrypted) is a failure.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -115,22 +116,37 @@ ArchiveResult PrepareEntry(ArchiveHandle* handle, std::int32_t index, ArchiveEnt
 
 // Streams the entry under the cursor into the sink and judges the data once
 // the stream has ended. kNone when every byte arrived and checked out.
+ExtractFailure ReadFailure(std::int32_t got) {
+    return got == CATALOG_BAD_PARAMETER ? ExtractFailure::kOpenFailed : ExtractFailure::kReadFailed;
+}
+
 ExtractFailure CopyEntry(ArchiveReader* reader, EntrySink& sink) {
     ArchiveCatalog* catalog = reader->catalog.get();
     OpenEntryStream(catalog);  // a failed open shows as the first read's failure
-    std::vector<std::uint8_t>& buffer = reader->copyBuffer;
-    if (buffer.size() != kCopyBuffer) buffer.resize(kCopyBuffer);
     ExtractFailure why = ExtractFailure::kNone;
-    for (;;) {
-        const std::int32_t got = ReadEntryStream(catalog, buffer.data(), kCopyBuffer);
-        if (got < 0) {
-            why = got == CATALOG_BAD_PARAMETER ? ExtractFailure::kOpenFailed : ExtractFailure::kReadFailed;
-            break;
+    const std::uint64_t declared = catalog->currentHeader.uncompressedSize;
+    if (std::uint8_t* room = declared <= static_cast<std::uint64_t>(INT32_MAX) ? sink.Room(declared) : nullptr) {
+        // Straight into the sink's memory; a stream that ends early leaves
+        // the rest unfilled, and the facts below fail it.
+        std::uint64_t filled = 0;
+        for (;;) {
+            const std::int32_t got =
+                ReadEntryStream(catalog, room + filled, static_cast<std::uint32_t>(declared - filled));
+            if (got < 0) why = ReadFailure(got);
+            if (got <= 0) break;
+            filled += static_cast<std::uint64_t>(got);
         }
-        if (got == 0) break;
-        if (!sink.Write(buffer.data(), static_cast<std::size_t>(got))) {
-            why = ExtractFailure::kWriteFailed;
-            break;
+    } else {
+        std::vector<std::uint8_t>& buffer = reader->copyBuffer;
+        if (buffer.size() != kCopyBuffer) buffer.resize(kCopyBuffer);
+        for (;;) {
+            const std::int32_t got = ReadEntryStream(catalog, buffer.data(), kCopyBuffer);
+            if (got < 0) why = ReadFailure(got);
+            if (got <= 0) break;
+            if (!sink.Write(buffer.data(), static_cast<std::size_t>(got))) {
+                why = ExtractFailure::kWriteFailed;
+                break;
+            }
         }
     }
     if (why == ExtractFailure::kNone) {
