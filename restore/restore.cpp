@@ -1,16 +1,16 @@
-// The restore engine: one run over an archive's catalogue, one entry at a
-// time, below one destination folder.
+// The restore engine: one run over an archive's catalogue, entry after
+// entry in catalogue order, below one destination folder.
 //
 // What the user relies on, and what shapes the code below:
 // - nothing outside the destination is created, deleted or written, so an
 //   entry's name is judged before anything on disk is touched;
-// - a failing entry never destroys what stood at its path: every entry's
-//   data goes to a new temporary file, which takes the target's place only
-//   once the extraction has vouched for every byte; a failed entry leaves
-//   nothing of itself behind;
-// - nothing is ever opened for writing at a target path: whatever stands
-//   there (a file, a link, a pipe, a device) is replaced by a move, never
-//   written through;
+// - a failing entry never destroys what stood at its path: what stands
+//   there is replaced only by a file the extraction has vouched for, byte
+//   for byte; a failed entry leaves nothing of itself behind, and after a
+//   failure nothing of any later entry exists;
+// - nothing is ever opened for writing at a target path unless the run has
+//   just created it there: whatever stood there (a file, a link, a pipe, a
+//   device) is replaced by a move, never written through;
 // - one file per entry: the run knows every file it has restored by
 //   identity, so names the file system takes as one can't overwrite each
 //   other, whatever the file system's rules;
