@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the archive reader as a file: open, describe
-// every entry, find each by name, read each stream to its end. Any crash,
+// every entry, find each by name, read each stream to its end, and take the
+// small ones whole into memory. Any crash,
 // hang, leak or undefined behaviour is a fault; result codes are not.
 
 #include <cstddef>
@@ -23,6 +24,21 @@ std::string ScratchFile() {
 }
 
 std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+// Takes an entry whole into memory, as a restore does with small entries:
+// the reader inflates straight into the room it offers.
+class MemorySink : public EntrySink {
+public:
+    bool Write(const std::uint8_t*, std::size_t) override { return true; }
+    std::uint8_t* Room(std::uint64_t size) override {
+        if (size > (1u << 20)) return nullptr;
+        bytes_.resize(static_cast<std::size_t>(size));
+        return bytes_.data();
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
 
 }  // namespace
 
@@ -58,6 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             GetEntryStreamFacts(catalog);
             CloseEntryStream(catalog);
+            if (e.uncompressedSize <= (1u << 20)) {
+                MemorySink sink;
+                ExtractEntryToSink(handle.get(), i, sink);
+            }
         }
     }
     CloseArchive(handle);
