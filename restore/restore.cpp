@@ -23,7 +23,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstring>
 #include <deque>
@@ -40,6 +39,7 @@
 
 #include "platform/cores.h"
 #include "platform/fs.h"
+#include "platform/wake.h"
 #include "restore/restore_internal.h"
 
 namespace {
@@ -657,6 +657,18 @@ private:
 };
 
 
+// Waits on `wake` until `ready` holds, `lock` held around every check (see
+// platform::WakeUp for why the run does not use condition variables).
+template <typename Ready>
+void WaitUntil(platform::WakeUp& wake, std::unique_lock<std::mutex>& lock, Ready ready) {
+    while (!ready()) {
+        const std::uint32_t seen = wake.Epoch();
+        lock.unlock();
+        wake.WaitPast(seen);
+        lock.lock();
+    }
+}
+
 // Producers ahead of the committer. The run thread stays the committer: it
 // walks the catalogue in order and makes every observable effect (folders,
 // file creations, placements, notifications), exactly as the serial run
@@ -771,7 +783,7 @@ public:
         while (!(slot.index == index && slot.done) && RunOneWrite(lock)) {
         }
         awaiting_ = index;
-        ready_.wait(lock, [&] { return slot.index == index && slot.done; });
+        WaitUntil(ready_, lock, [&] { return slot.index == index && slot.done; });
         awaiting_ = -1;
         Result result = std::move(slot.result);
         slot.result.data.path.clear();
@@ -787,41 +799,37 @@ public:
         memoryAhead_ -= bytes;
     }
 
-    void HandOff(std::unique_ptr<WriteJob> job) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        writes_.push_back(std::move(job));
-        ++unfinished_;
-        if (writes_.size() - firstQueued_ >= kWakeBatch && windowWaiters_ > 0) room_.notify_one();
-        if (writes_.size() > kMaxWrites) RunOneWrite(lock);
-    }
+    // Hands back the write of the current entry's file. It joins the queue
+    // at Finish, under the same lock.
+    void HandOff(std::unique_ptr<WriteJob> job) { handed_ = std::move(job); }
 
     // The writes finished so far, oldest first, up to the first one still
     // running: the committer learns them in catalogue order.
     void TakeWritten(std::vector<Written>& out) {
         std::lock_guard<std::mutex> lock(mutex_);
-        while (!writes_.empty() && writes_.front()->done) {
-            WriteJob& job = *writes_.front();
-            out.push_back({job.index, job.ok, job.produced.identity, job.why});
-            writes_.pop_front();
-            --firstQueued_;
-        }
+        TakeWrittenLocked(out);
     }
 
     // Finishes every write handed back: the committer takes the queued ones
     // itself and waits for those on other threads.
     void SettleWrites() {
         std::unique_lock<std::mutex> lock(mutex_);
+        QueueHanded();
         while (RunOneWrite(lock)) {
         }
         settling_ = true;
-        written_.wait(lock, [&] { return unfinished_ == 0; });
+        WaitUntil(written_, lock, [&] { return unfinished_ == 0; });
         settling_ = false;
     }
 
     // The committer is done with entry `index`: its room in the window and
-    // in the byte budget goes to the entries after it.
-    void Finish(std::int32_t index) {
-        std::lock_guard<std::mutex> lock(mutex_);
+    // in the byte budget goes to the entries after it, the write it handed
+    // back joins the queue, and the writes finished so far are taken (one
+    // lock for all three: the committer is the run's bottleneck, and every
+    // lock it shares with the producers can make it wait).
+    void Finish(std::int32_t index, std::vector<Written>& written) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        QueueHanded();
         Slot& slot = slots_[index % kWindow];
         if (slot.index == index) {
             Discard(slot.result.data.path);
@@ -830,11 +838,18 @@ public:
             slot = Slot{};
         }
         committing_ = index + 1;
-        // Window waiters are woken once a quarter of the window is free, not
-        // per entry; budget waiters whenever budget comes back (rare: big
-        // entries only).
-        if ((windowWaiters_ > 0 && next_ + kWindow / 4 <= committing_ + kWindow) || budgetWaiters_ > 0)
-            room_.notify_all();
+        TakeWrittenLocked(written);
+        // Window waiters are woken once a quarter of the window is free, and
+        // one of them per kWakeBatch queued writes, not per entry; budget
+        // waiters whenever budget comes back (rare: big entries only).
+        const bool windowFreed = windowWaiters_ > 0 && next_ + kWindow / 4 <= committing_ + kWindow;
+        const bool writesWaiting = windowWaiters_ > 0 && writes_.size() - firstQueued_ >= kWakeBatch;
+        const bool budgetFreed = budgetWaiters_ > 0;
+        if (writes_.size() > kMaxWrites) RunOneWrite(lock);
+        lock.unlock();
+        // Woken after the lock is let go, so that the woken thread need not
+        // wait for it at once.
+        if (windowFreed || budgetFreed || writesWaiting) room_.Wake();
     }
 
     // Ends the run's production: long entries stop between two buffers,
@@ -843,12 +858,13 @@ public:
     // call more than once.
     void Stop() {
         SettleWrites();
-        stop_.store(true);
         {
+            // Under the lock, as every change a waiter checks for.
             std::lock_guard<std::mutex> lock(mutex_);
-            room_.notify_all();
-            ready_.notify_all();
+            stop_.store(true);
         }
+        room_.Wake();
+        ready_.Wake();
         for (std::thread& t : threads_) t.join();
         threads_.clear();
         for (Slot& slot : slots_) {
@@ -866,6 +882,21 @@ private:
         Result result;
     };
 
+    void QueueHanded() {
+        if (!handed_) return;
+        writes_.push_back(std::move(handed_));
+        ++unfinished_;
+    }
+
+    void TakeWrittenLocked(std::vector<Written>& out) {
+        while (!writes_.empty() && writes_.front()->done) {
+            WriteJob& job = *writes_.front();
+            out.push_back({job.index, job.ok, job.produced.identity, job.why});
+            writes_.pop_front();
+            --firstQueued_;
+        }
+    }
+
     // Takes the oldest queued write, if any, and does it on this thread,
     // with the lock released meanwhile. False when none was queued.
     bool RunOneWrite(std::unique_lock<std::mutex>& lock) {
@@ -878,7 +909,11 @@ private:
         lock.lock();
         job.done = true;
         memoryAhead_ -= job.memory;
-        if (--unfinished_ == 0 && settling_) written_.notify_one();
+        if (--unfinished_ == 0 && settling_) {
+            lock.unlock();
+            written_.Wake();
+            lock.lock();
+        }
         return true;
     }
 
@@ -889,7 +924,7 @@ private:
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 ++windowWaiters_;
-                room_.wait(lock, [&] {
+                WaitUntil(room_, lock, [&] {
                     return stop_.load() || firstQueued_ < writes_.size() ||
                            (next_ < count_ && next_ < committing_ + kWindow);
                 });
@@ -912,7 +947,7 @@ private:
                 {
                     std::unique_lock<std::mutex> lock(mutex_);
                     ++budgetWaiters_;
-                    room_.wait(lock, [&] {
+                    WaitUntil(room_, lock, [&] {
                         return stop_.load() || index == committing_ || bytesAhead_ + size <= kBytesAhead;
                     });
                     --budgetWaiters_;
@@ -940,11 +975,15 @@ private:
                     }
                 }
             }
-            std::lock_guard<std::mutex> lock(mutex_);
-            Slot& slot = slots_[index % kWindow];
-            slot.result = std::move(result);
-            slot.done = true;
-            if (awaiting_ == index) ready_.notify_one();
+            bool awaited = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                Slot& slot = slots_[index % kWindow];
+                slot.result = std::move(result);
+                slot.done = true;
+                awaited = awaiting_ == index;
+            }
+            if (awaited) ready_.Wake();
         }
     }
 
@@ -998,9 +1037,9 @@ private:
     std::vector<std::thread> threads_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    std::condition_variable room_;     // producers wait here for window, budget or writes
-    std::condition_variable ready_;    // the committer waits here for its entry
-    std::condition_variable written_;  // the committer waits here for writes to finish
+    platform::WakeUp room_;     // producers wait here for window, budget or writes
+    platform::WakeUp ready_;    // the committer waits here for its entry
+    platform::WakeUp written_;  // the committer waits here for writes to finish
     int windowWaiters_ = 0;
     int budgetWaiters_ = 0;
     std::int32_t awaiting_ = -1;     // the entry the committer waits for, or -1
@@ -1017,6 +1056,7 @@ private:
     std::size_t firstQueued_ = 0;
     std::size_t unfinished_ = 0;
     bool settling_ = false;
+    std::unique_ptr<WriteJob> handed_;  // the committer's, until Finish
 };
 
 // Gives back, on every way out, the memory budget a Result's bytes hold,
@@ -1103,12 +1143,10 @@ public:
     // Takes in the writes finished so far and confirms what it can. False
     // once a write has failed: that entry is the run's failure unless an
     // earlier one failed on this thread.
-    bool Advance(Producers* producers, RunMemory& memory) {
-        if (producers && failedAt_ < 0) {
-            written_.clear();
-            producers->TakeWritten(written_);
+    bool Advance(const std::vector<Producers::Written>& written, RunMemory& memory) {
+        if (failedAt_ < 0) {
             auto waiting = pending_.begin();
-            for (const Producers::Written& w : written_) {
+            for (const Producers::Written& w : written) {
                 if (!w.ok) {
                     failedAt_ = w.index;
                     failedWhy_ = w.why;
@@ -1144,7 +1182,6 @@ private:
     RestoreObserver* observer_;
     RestoreProgress& progress_;
     std::deque<Pending> pending_;
-    std::vector<Producers::Written> written_;
     std::int32_t failedAt_ = -1;
     ProduceFailure failedWhy_;
 };
@@ -1244,12 +1281,19 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
 
     RunMemory memory;
     Ledger ledger(observer, progress);
+    std::vector<Producers::Written> written;
+    // Every write handed back finished, and its verdict taken in.
+    auto settle = [&] {
+        written.clear();
+        if (ahead) {
+            ahead->SettleWrites();
+            ahead->TakeWritten(written);
+        }
+        return ledger.Advance(written, memory);
+    };
     if (ahead) {
         memory.tracking = true;
-        memory.settle = [&] {
-            ahead->SettleWrites();
-            return ledger.Advance(ahead.get(), memory);
-        };
+        memory.settle = settle;
     }
     // Every failure ends here, with `why` describing entry `failed` (or
     // -1 when only a handed-back write failed). Writes still running are
@@ -1257,8 +1301,7 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
     // one reported, and what later entries made is removed again.
     auto failRun = [&](std::int32_t failed) {
         if (!ahead) return RESTORE_ENTRY_FAILED;
-        ahead->SettleWrites();
-        ledger.Advance(ahead.get(), memory);
+        settle();
         if (ledger.FailedAt() >= 0 && (failed < 0 || ledger.FailedAt() < failed)) {
             failed = ledger.FailedAt();
             why = RestoreFailure{};
@@ -1295,14 +1338,12 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
                                         : RestoreFileBeside(archive.get(), prepared, &memory, nullptr, &why);
             if (!restored) return failRun(i);
         }
-        if (ahead) ahead->Finish(i);
         ledger.Committed(i, record.uncompressedSize, writing);
-        if (!ledger.Advance(ahead.get(), memory)) return failRun(-1);
+        written.clear();
+        if (ahead) ahead->Finish(i, written);
+        if (!ledger.Advance(written, memory)) return failRun(-1);
     }
-    if (ahead) {
-        ahead->SettleWrites();
-        if (!ledger.Advance(ahead.get(), memory)) return failRun(-1);
-    }
+    if (!settle()) return failRun(-1);
     why = RestoreFailure{};
     return RESTORE_OK;
 }
