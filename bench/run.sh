@@ -8,10 +8,11 @@
 #   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--rounds N] [--cli PATH]
 #                [--serial-cli PATH] [--work DIR] [--fresh-fs GIB]
 #
-# --fresh-fs (as root): each round writes into a new ext4 file system of
-# GIB GiB on a loop device, so no round inherits the deleted inodes and
-# freed blocks of earlier ones (a file system that has just lost a big tree
-# creates files many times slower, for every tool alike but unevenly).
+# --fresh-fs (as root): each archive's runs in each round write into a new
+# ext4 file system of GIB GiB on a loop device, so none inherits the deleted
+# inodes, freed blocks or outputs of earlier ones (a file system that has
+# just lost a big tree creates files many times slower, for every tool alike
+# but unevenly).
 #
 # Each run extracts into a folder of its own, and every output is deleted
 # only at the end: on ext4, creating files within minutes of deleting a big
@@ -101,7 +102,7 @@ run_one() {  # tool archive-name round
   echo "$name $tool $round $seconds $rss ${cpu%\%}" >>"$results"
 }
 
-# A new file system for the outputs of one round (with --fresh-fs).
+# A new file system for the outputs of one archive in one round (with --fresh-fs).
 loop=""
 drop_fs() {
   if [ -n "$loop" ]; then
@@ -118,6 +119,11 @@ fresh_fs() {
   mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$work/fresh.img"
   loop=$(losetup --direct-io=on -f --show "$work/fresh.img")
   mount "$loop" "$out"
+  # Dropping the previous file system leaves the kernel freeing gigabytes
+  # of its cache for a few seconds, on whatever core is free: the second
+  # core of a two-core tool, never the idle one beside a one-core tool.
+  sync
+  sleep 5
 }
 trap drop_fs EXIT
 
@@ -126,17 +132,16 @@ tools=(sorvane bsdtar unzip 7z)
 mkdir -p "$out"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for round in $(seq 1 "$rounds"); do
-  if [ "$fresh_gib" != 0 ]; then fresh_fs; fi
   for name in "${names[@]}"; do
+    # Each archive's runs share a new file system, not one already filled
+    # with the outputs of the archives before it.
+    if [ "$fresh_gib" != 0 ]; then fresh_fs; fi
     for tool in $(printf '%s\n' "${tools[@]}" | shuf); do
       run_one "$tool" "$name" "$round"
     done
-  done
-  echo "round $round of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 
-  # sorvane-cli's output must be the archive's content, byte for byte.
-  [ "$round" = 1 ] && for name in "${names[@]}"; do
-    for tool in "${tools[@]}"; do
+    # sorvane-cli's output must be the archive's content, byte for byte.
+    [ "$round" = 1 ] && for tool in "${tools[@]}"; do
       case "$tool" in sorvane*|serial*) ;; *) continue ;; esac
       if ! diff -r -q "$work/$name" "$out/$name-$tool-1" >/dev/null; then
         echo "$tool's restore of $name differs from the source tree" >&2
@@ -145,6 +150,7 @@ for round in $(seq 1 "$rounds"); do
       fi
     done
   done
+  echo "round $round of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 done
 
 python3 - "$results" "$work" "${names[@]}" <<'PY'
