@@ -73,6 +73,7 @@ std::string EntryReason(const RestoreFailure& failure) {
             return std::string(ExtractReason(failure.extractFailure)) + " (result " +
                    ResultText(failure.extractResult) + ")";
         case EntryFailure::kNotReadable: return "the restored file can't be read back";
+        case EntryFailure::kInterrupted: return "the run was interrupted before it";
         case EntryFailure::kNone: break;
     }
     return "unknown failure";

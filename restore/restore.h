@@ -3,6 +3,7 @@
 // destination folder and yields one result code. It never shows or builds
 // user-visible text; its owner learns what happens through RestoreObserver.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +31,7 @@ enum class EntryFailure {
     kExtractFailed,    // the extraction failed; see extractResult and extractFailure
     kNotReadable,      // the restored target cannot be read back
     kDuplicateName,    // an earlier entry has this name, or a name that leads to the same file
+    kInterrupted,      // the run was asked to stop; entryIndex entries are restored (or checked)
 };
 
 struct RestoreFailure {
@@ -62,6 +64,19 @@ public:
     virtual bool WantsByteTotal() const { return false; }
 };
 
+// A request to end a run early, from any thread (a console's Ctrl-C, a
+// session that ends). The run stops at its next buffer, takes back every
+// unfinished entry and fails with EntryFailure::kInterrupted; the entries
+// before it stay, complete.
+class StopRequest {
+public:
+    void Request() noexcept { requested_.store(true, std::memory_order_relaxed); }
+    bool Requested() const noexcept { return requested_.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> requested_{false};
+};
+
 // Restores one entry below destinationFolder (absolute, ending in the path
 // separator). True when restored. `failure`, when given, says why not.
 bool RestoreEntry(const std::u16string& entryName, const std::u16string& destinationFolder,
@@ -69,7 +84,8 @@ bool RestoreEntry(const std::u16string& entryName, const std::u16string& destina
 
 // Restores the whole archive. Returns one of the RESTORE_* codes.
 int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
-                   RestoreObserver* observer = nullptr, RestoreFailure* failure = nullptr);
+                   RestoreObserver* observer = nullptr, RestoreFailure* failure = nullptr,
+                   const StopRequest* stop = nullptr);
 
 // Checks a backup without restoring it: reads every entry's data through
 // the same extraction a restore uses and writes nothing. RESTORE_NO_ARCHIVE
@@ -78,7 +94,7 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
 // damaged entry in catalogue order (reason kFetchFailed or kExtractFailed),
 // else RESTORE_OK. Progress goes to `observer` on the calling thread.
 int VerifyArchive(const std::u16string& archivePath, RestoreObserver* observer = nullptr,
-                  RestoreFailure* failure = nullptr);
+                  RestoreFailure* failure = nullptr, const StopRequest* stop = nullptr);
 
 // What a worker thread runs on: its own copies of the two paths, so that
 // the owner may change its fields while the run lasts.
@@ -86,6 +102,7 @@ struct RestoreJob {
     std::u16string destinationFolder;
     std::u16string archivePath;
     RestoreObserver* observer = nullptr;
+    const StopRequest* stop = nullptr;  // may end the run early
     RestoreFailure failure;  // filled when the run fails
     int resultCode = 0;
 };

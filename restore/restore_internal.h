@@ -1,29 +1,58 @@
 #pragma once
 // The restore run with its degree of parallelism chosen by the caller, for
 // the tests (so that the parallel path runs on a one-core machine too) and
-// for measuring. RestoreArchive uses DefaultProducerCount().
+// for measuring; and what the run's stages share. RestoreArchive uses
+// DefaultProducerCount().
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "restore/restore.h"
 
 inline constexpr int kMaxProducers = 4;
 
+// Failures a test injects where the run's machinery can fail: a worker
+// thread's write of an entry's data (a full disk, a refused write), which
+// the serial run might not have met.
+class FillFaults {
+public:
+    virtual ~FillFaults() = default;
+    // Whether a worker's next write of entry `index` fails. Called on the
+    // worker threads.
+    virtual bool WorkerWriteFails(std::int32_t index) const = 0;
+};
+
+struct RunOptions {
+    int producers = 0;                    // worker threads; 0 restores every entry on the run thread
+    const StopRequest* stop = nullptr;    // the user's request to stop
+    const FillFaults* faults = nullptr;   // tests only
+};
+
 // The first progress report of a run over `count` entries, told to
 // `observer`: the byte total costs one walk over the catalogue, made only
 // for an observer that shows it.
 RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, RestoreObserver* observer);
 
-// Producer threads for this machine: none with one usable core (or when
-// the count is unknown), else one per usable core up to kMaxProducers.
+// Worker threads for this machine: none with one usable core (or when the
+// count is unknown), else one per usable core up to kMaxProducers.
 int DefaultProducerCount();
 
-// RestoreArchive with `producers` worker threads producing entries' data
-// ahead of the run thread; 0 restores every entry on the run thread alone.
+// RestoreArchive as `options` say.
+int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                              RestoreObserver* observer, RestoreFailure* failure, const RunOptions& options);
+
+// RestoreArchive with `producers` worker threads.
 int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const std::u16string& archivePath,
                                 RestoreObserver* observer, RestoreFailure* failure, int producers);
 
 // VerifyArchive with `readers` threads reading entries at once; 0 reads
 // every entry on the calling thread.
 int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
-                             int readers);
+                             int readers, const StopRequest* stop = nullptr);
+
+// Closes an archive handle on every way out.
+struct ArchiveCloser {
+    void operator()(ArchiveHandle* handle) const;
+};
+using OwnedArchive = std::unique_ptr<ArchiveHandle, ArchiveCloser>;

@@ -26,38 +26,31 @@
 namespace {
 
 // Swallows an entry's data, and gives up as soon as a failure at a lower
-// index has made this entry's verdict irrelevant.
+// index has made this entry's verdict irrelevant, or the user stops.
 class DiscardingSink : public EntrySink {
 public:
-    DiscardingSink(const std::atomic<std::int32_t>& firstBad, std::int32_t index)
-        : firstBad_(firstBad), index_(index) {}
+    DiscardingSink(const std::atomic<std::int32_t>& firstBad, std::int32_t index, const StopRequest* stop)
+        : firstBad_(firstBad), index_(index), stop_(stop) {}
     bool Write(const std::uint8_t*, std::size_t) override {
-        return firstBad_.load(std::memory_order_relaxed) > index_;
+        return firstBad_.load(std::memory_order_relaxed) > index_ && !(stop_ && stop_->Requested());
     }
 
 private:
     const std::atomic<std::int32_t>& firstBad_;
     std::int32_t index_;
+    const StopRequest* stop_;
 };
-
-// Closes an archive on every way out.
-struct ArchiveCloser {
-    void operator()(ArchiveHandle* handle) const {
-        std::unique_ptr<ArchiveHandle> owned(handle);
-        CloseArchive(owned);
-    }
-};
-using OwnedArchive = std::unique_ptr<ArchiveHandle, ArchiveCloser>;
 
 class Verification {
 public:
-    explicit Verification(std::int32_t count) : count_(count), firstBad_(count) {}
+    Verification(std::int32_t count, const StopRequest* stop) : count_(count), firstBad_(count), stop_(stop) {}
 
     // Reads entries until none is left below the first failure found. An
     // observer is given only to a reader on the observer's own thread.
     void Read(ArchiveHandle* handle, RestoreObserver* observer = nullptr, RestoreProgress* progress = nullptr) {
         ArchiveEntry record;
         for (;;) {
+            if (stop_ && stop_->Requested()) break;
             const std::int32_t index = next_.fetch_add(1);
             if (index >= count_ || index > firstBad_.load()) break;
             const ArchiveResult fetched = GetArchiveEntry(handle, index, record);
@@ -70,9 +63,10 @@ public:
                 continue;
             }
             if ((record.attributes & platform::kAttributeDirectory) == 0) {
-                DiscardingSink sink(firstBad_, index);
+                DiscardingSink sink(firstBad_, index, stop_);
                 ExtractFailure extractWhy = ExtractFailure::kNone;
                 const ArchiveResult result = ExtractEntryToSink(handle, index, sink, &extractWhy);
+                if (stop_ && stop_->Requested()) break;
                 if (result != ARCHIVE_OK) {
                     RestoreFailure why;
                     why.entryIndex = index;
@@ -113,7 +107,15 @@ public:
         observer->OnRestoreProgress(progress);
     }
 
+    // A damaged entry, or an interrupted check (reported as the entries
+    // checked so far).
     bool Failed(RestoreFailure& failure) const {
+        if (stop_ && stop_->Requested()) {
+            failure = RestoreFailure{};
+            failure.reason = EntryFailure::kInterrupted;
+            failure.entryIndex = entriesDone_.load();
+            return true;
+        }
         if (firstBad_.load() >= count_) return false;
         failure = failure_;
         return true;
@@ -137,16 +139,18 @@ private:
     std::condition_variable changed_;
     int readersDone_ = 0;
     RestoreFailure failure_;
+    const StopRequest* stop_;
 };
 
 }  // namespace
 
-int VerifyArchive(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure) {
-    return VerifyArchiveWithReaders(archivePath, observer, failure, DefaultProducerCount());
+int VerifyArchive(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
+                  const StopRequest* stop) {
+    return VerifyArchiveWithReaders(archivePath, observer, failure, DefaultProducerCount(), stop);
 }
 
 int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
-                             int readers) {
+                             int readers, const StopRequest* stop) {
     RestoreFailure scratch;
     RestoreFailure& why = failure ? *failure : scratch;
     why = RestoreFailure{};
@@ -166,7 +170,7 @@ int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver*
 
     RestoreProgress progress = StartProgress(archive.get(), count, observer);
 
-    Verification verification(count);
+    Verification verification(count, stop);
     // Readers beyond this thread's own handle; with one usable core, or a
     // single entry, this thread reads alone.
     std::vector<OwnedArchive> handles;

@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "restore/restore_internal.h"
+#include "folder_gifts.h"
 #include "links.h"
 #include "restore_sandbox.h"
 
@@ -37,12 +39,42 @@ std::string Numbered(const char* before, int i, const char* after) {
 }
 
 
+// What a case finds before its run: the sandbox, and a volume it may mount.
+struct Stage {
+    const Sandbox& box;
+    restoretest::SmallVolume& volume;
+};
+
 struct OrderCase {
     const char* fault;
     std::function<void(ZipBuilder&)> archive;
     std::vector<std::string> putBefore;  // files below the destination before the run ("OLD")
     std::uint64_t fileSizeLimit = 0;     // writes past this many bytes of a file fail, as on a full disk
+    // Whatever else stands there before the run; false, with the reason,
+    // where this platform can't set it up.
+    std::function<bool(const Stage&, std::string& why)> prepare = nullptr;
+    // An archive that depends on where the destination lies.
+    std::function<void(ZipBuilder&, const Sandbox&)> archiveFor = nullptr;
+    bool restores = false;  // the serial run restores every entry
 };
+
+// Folder names below the destination that make the folder, separator
+// included, exactly `units` long: temporary names there have room for one
+// character only.
+std::string FolderOfLength(const Sandbox& box, std::size_t units) {
+    std::size_t left = units - box.Dest().size() - 1;
+    std::string folder;
+    while (left > 0) {
+        const std::size_t part = std::min<std::size_t>(left, 200);
+        if (!folder.empty()) folder += '/';
+        folder += std::string(part, 'F');
+        left -= part;
+        if (left > 0) --left;  // the separator
+    }
+    return folder;
+}
+
+constexpr std::uint64_t kMiB = 1 << 20;
 
 const OrderCase kOrderCases[] = {
     {"a later entry's quicker failure reported instead of the first in order",
@@ -94,37 +126,111 @@ const OrderCase kOrderCases[] = {
          zip.Add("after.txt", "A");
      },
      {"old/z.txt"}, 100000},
+    // One-character names are all a temporary file gets in a folder 258
+    // units long: the same name space as the entries there.
+    {"a temporary file taken for an entry in a folder 258 units long", nullptr, {}, 0, nullptr,
+     [](ZipBuilder& zip, const Sandbox& box) {
+         const std::string deep = FolderOfLength(box, 258) + "/";
+         zip.Add(deep + "_", "first");
+         for (int i = 0; i < 300; ++i) zip.Add(Numbered("m/f", i, ".txt"), Text(80, i), 8);
+         for (char c : std::string("abcdefghijklmnopqrstuvwxyz0123456789")) zip.Add(deep + c, Text(80, c), 8);
+         for (char c : std::string("-+=@!")) zip.Add(deep + c, Text(kMiB + 5000 * c, c), 8);
+     },
+     true},
+    // Large entries made in an ancestor and moved in keep what that folder
+    // gave them instead of what their own folder gives.
+    {"a file given what another folder gives its files", nullptr, {}, 0,
+     [](const Stage& stage, std::string& why) {
+         stage.box.Put("sub/old.txt", "OLD");
+         return restoretest::GiveFolderInheritance(stage.box.DestPath("sub"), why);
+     },
+     [](ZipBuilder& zip, const Sandbox&) {
+         zip.Add("top.bin", Text(2 * kMiB, 1), 8);
+         zip.Add("sub/small.txt", Text(500, 2), 8);
+         for (int i = 0; i < 4; ++i) zip.Add(Numbered("sub/big", i, ".bin"), Text(2 * kMiB, 3 + i), 8);
+         zip.Add("sub/new/deeper.bin", Text(2 * kMiB, 9), 8);
+         zip.Add("sub/old.txt", Text(3 * kMiB, 10), 8);
+     },
+     true},
+    // Ten 4 MiB files replaced on a volume with room for one more: the
+    // serial run replaces one at a time and fits.
+    {"data produced ahead taking the room the serial run needs", nullptr, {}, 0,
+     [](const Stage& stage, std::string& why) {
+         if (!stage.volume.Mount(stage.box.DestPath(), 46 * kMiB, why)) return false;
+         for (int i = 0; i < 10; ++i) stage.box.Put(Numbered("tree/f0", i, ".bin"), std::string(4 * kMiB, 'o'));
+         return true;
+     },
+     [](ZipBuilder& zip, const Sandbox&) {
+         for (int i = 0; i < 10; ++i) zip.Add(Numbered("tree/f0", i, ".bin"), Text(4 * kMiB, i), 8);
+     },
+     true},
 };
 
 struct Outcome {
-    bool ran = true;  // false where the case's file size limit can't be set
+    bool ran = true;  // false where the case can't be set up here; `skipped` says why
+    std::string skipped;
     int code = 0;
     RestoreFailure failure;
     std::vector<std::string> tree;                     // the whole sandbox
     std::map<std::string, std::string> contents;       // files below the destination
     std::map<std::string, fs::file_time_type> times;   // their last-write times, if restored
+    std::map<std::string, std::string> inherited;      // what files and folders got from their folder
 };
+
+// Sandboxes differ in the length of their path, and so does the folder
+// name that makes a folder exactly so long: its long runs of F are written
+// as "F*" so that two runs compare (no other name has two F in a row).
+std::string Normalized(const std::string& name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size();) {
+        std::size_t run = 0;
+        while (i + run < name.size() && name[i + run] == 'F') ++run;
+        if (run > 1) {
+            out += "F*";
+            i += run;
+        } else {
+            out += name[i++];
+        }
+    }
+    return out;
+}
+
+// Short contents as they are, long ones by size and CRC (a failure then
+// prints a line, not megabytes).
+std::string Digest(const std::string& content) {
+    if (content.size() <= 64) return content;
+    return std::to_string(content.size()) + " bytes, crc " + std::to_string(testzip::Crc32(testzip::ToBytes(content)));
+}
 
 Outcome RunWith(const OrderCase& c, int producers) {
     Sandbox box;
+    restoretest::SmallVolume volume;  // unmounted before the sandbox goes
+    Outcome o;
+    if (c.prepare && !c.prepare(Stage{box, volume}, o.skipped)) {
+        o.ran = false;
+        return o;
+    }
     for (const auto& path : c.putBefore) box.Put(path, "OLD");
     ZipBuilder zip;
-    c.archive(zip);
+    if (c.archive) c.archive(zip);
+    if (c.archiveFor) c.archiveFor(zip, box);
     box.WriteArchive(zip);
-    Outcome o;
     if (c.fileSizeLimit != 0 && !restoretest::LimitFileSize(c.fileSizeLimit)) {
         o.ran = false;
+        o.skipped = "no file size limit can be set here";
         return o;
     }
     o.code = RestoreArchiveWithProducers(box.Dest(), box.Archive(), nullptr, &o.failure, producers);
     if (c.fileSizeLimit != 0) restoretest::LimitFileSize(0);
-    o.tree = Tree(box.root.path());
+    for (const auto& name : Tree(box.root.path())) o.tree.push_back(Normalized(name));
     for (const auto& name : Tree(box.DestPath())) {
+        const std::string key = Normalized(name);
+        o.inherited[key] = restoretest::InheritedBy(box.DestPath(name));
         if (name.back() == '/') continue;
-        o.contents[name] = box.Read(name);
+        o.contents[key] = Digest(box.Read(name));
         // The files put there beforehand carry the moment they were made.
         if (std::find(c.putBefore.begin(), c.putBefore.end(), name) == c.putBefore.end())
-            o.times[name] = fs::last_write_time(box.DestPath(name));
+            o.times[key] = fs::last_write_time(box.DestPath(name));
     }
     return o;
 }
@@ -132,7 +238,13 @@ Outcome RunWith(const OrderCase& c, int producers) {
 TEST(ParallelRun, IsObservablyTheSerialRun) {
     for (const auto& c : kOrderCases) {
         const Outcome serial = RunWith(c, 0);
-        if (!serial.ran) continue;
+        if (!serial.ran) {
+            std::cout << "[  SKIPPED ] " << c.fault << ": " << serial.skipped << "\n";
+            continue;
+        }
+        if (c.restores) {
+            EXPECT_EQ(serial.code, RESTORE_OK) << c.fault;
+        }
         for (const std::string& name : serial.tree) {
             EXPECT_EQ(name.find('~'), std::string::npos) << c.fault << ": a temporary file was left: " << name;
         }
@@ -146,6 +258,7 @@ TEST(ParallelRun, IsObservablyTheSerialRun) {
             EXPECT_EQ(parallel.tree, serial.tree);
             EXPECT_EQ(parallel.contents, serial.contents);
             EXPECT_EQ(parallel.times, serial.times);
+            EXPECT_EQ(parallel.inherited, serial.inherited);
         }
     }
 }

@@ -1,0 +1,214 @@
+// An entry's file on disk: created where it lives, filled, completed, and
+// where something stood at the target, made beside it and moved into place.
+
+#include <chrono>
+#include <random>
+#include <utility>
+
+#include "platform/fs.h"
+#include "restore/entry_restore.h"
+#include "restore/restore_internal.h"
+#include "restore/run_ledger.h"
+
+namespace {
+
+bool Fail(RestoreFailure* failure, EntryFailure reason) {
+    if (failure) failure->reason = reason;
+    return false;
+}
+
+// A temporary file's name is at most this long; shorter where the folder
+// leaves less room (the target fits, so its leaf's length always does).
+constexpr std::size_t kTempNameUnits = 8;
+constexpr int kTempNameAttempts = 32;
+
+// A random name for a file that lives only while one entry's data is
+// checked beside its target. The file is created exclusively, so a clash
+// with anything there only means another draw. Only the run thread makes
+// these, one at a time and gone before the next entry, so no entry can
+// meet one.
+std::u16string RandomName(std::size_t length) {
+    static constexpr char16_t kAlphabet[] = u"abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 generator([] {
+        std::random_device device;
+        const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        return (static_cast<std::uint64_t>(device()) << 32) ^ now;
+    }());
+    std::u16string name;
+    if (length >= 2) {
+        name.push_back(u'~');
+        --length;
+    }
+    for (std::size_t i = 0; i < length; ++i) name.push_back(kAlphabet[generator() % 36]);
+    return name;
+}
+
+// The entry's data on its way into a file, given up between two buffers
+// when asked.
+class FileSink : public EntrySink {
+public:
+    FileSink(platform::File& file, const FillStop& stop) : file_(file), stop_(stop) {}
+    bool Write(const std::uint8_t* data, std::size_t size) override {
+        if (stop_.Requested()) {
+            stopped = true;
+            return false;
+        }
+        if (stop_.faults && stop_.faults->WorkerWriteFails(stop_.index)) return false;
+        return file_.Write(data, size);
+    }
+    bool stopped = false;
+
+private:
+    platform::File& file_;
+    const FillStop& stop_;
+};
+
+// Makes a guarded file (read-only, hidden, system: Windows refuses to
+// replace those) normal so that a move can replace it. The attributes it
+// had, or kInvalidAttributes when nothing was changed.
+std::uint32_t Unguard(const std::u16string& target) {
+    const std::uint32_t existing = platform::ReadAttributes(target);
+    constexpr std::uint32_t kGuarded =
+        platform::kAttributeReadOnly | platform::kAttributeHidden | platform::kAttributeSystem;
+    if (existing == platform::kInvalidAttributes || (existing & platform::kAttributeDirectory) != 0 ||
+        (existing & kGuarded) == 0)
+        return platform::kInvalidAttributes;
+    return platform::WriteAttributes(target, platform::kAttributeNormal) ? existing : platform::kInvalidAttributes;
+}
+
+}  // namespace
+
+bool FillStop::Requested() const {
+    return (user && user->Requested()) || (keepThrough && index > keepThrough->load(std::memory_order_relaxed));
+}
+
+NewFile::NewFile(NewFile&& other) noexcept
+    : path_(std::exchange(other.path_, {})), file_(std::move(other.file_)) {}
+
+NewFile& NewFile::operator=(NewFile&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        path_ = std::exchange(other.path_, {});
+        file_ = std::move(other.file_);
+    }
+    return *this;
+}
+
+void NewFile::Discard() noexcept {
+    file_.Close();
+    if (!path_.empty()) platform::RemoveFile(path_);
+    path_.clear();
+}
+
+Creation CreateNewFile(const std::u16string& path, NewFile& created) {
+    bool existed = false;
+    platform::File file = platform::File::CreateNew(path, &existed);
+    if (!file.IsOpen()) return existed ? Creation::kExists : Creation::kFailed;
+    created = NewFile(path, std::move(file));
+    return Creation::kCreated;
+}
+
+EntryTimes TimesOf(const ArchiveEntry& entry) { return {entry.creationTime, entry.accessTime, entry.writeTime}; }
+
+FillResult FillNewFile(ArchiveHandle* handle, std::int32_t index, const EntryTimes& times, NewFile& file,
+                       const FillStop& stop) {
+    FillResult result;
+    FileSink sink(file.file(), stop);
+    result.extractResult = ExtractEntryToSink(handle, index, sink, &result.extractFailure);
+    result.stopped = sink.stopped;
+    if (result.extractResult == ARCHIVE_OK) {
+        file.file().SetTimesAndNormal(times.creation, times.access, times.write);
+        if (!file.file().GetIdentity(result.identity)) {
+            result.extractResult = ARCHIVE_WRITE_FAILED;
+            result.extractFailure = ExtractFailure::kWriteFailed;
+        }
+    }
+    // A close that reports an error may have lost written data.
+    if (!file.file().Close() && result.extractResult == ARCHIVE_OK) {
+        result.extractResult = ARCHIVE_WRITE_FAILED;
+        result.extractFailure = ExtractFailure::kWriteFailed;
+    }
+    result.ok = result.extractResult == ARCHIVE_OK;
+    return result;
+}
+
+bool FailFill(RestoreFailure* failure, const FillResult& result) {
+    if (failure) {
+        failure->extractResult = result.extractResult;
+        failure->extractFailure = result.extractFailure;
+    }
+    return Fail(failure, result.stopped ? EntryFailure::kInterrupted : EntryFailure::kExtractFailed);
+}
+
+bool FailCreate(RestoreFailure* failure) {
+    if (failure) {
+        failure->extractResult = ARCHIVE_NO_FILE;
+        failure->extractFailure = ExtractFailure::kCreateFailed;
+    }
+    return Fail(failure, EntryFailure::kExtractFailed);
+}
+
+Creation RestoreNewFile(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
+                        RestoreFailure* failure) {
+    NewFile file;
+    const Creation created = CreateNewFile(prepared.plan.target, file);
+    if (created == Creation::kExists) return created;
+    if (created == Creation::kFailed) {
+        FailCreate(failure);
+        return created;
+    }
+    if (ledger) ledger->Made(prepared.plan.target, false);
+    const FillResult filled = FillNewFile(handle, prepared.index, TimesOf(prepared.found), file, stop);
+    if (!filled.ok) {
+        FailFill(failure, filled);
+        return Creation::kFailed;
+    }
+    file.Keep();
+    if (ledger) ledger->Complete(&filled.identity);
+    return Creation::kCreated;
+}
+
+bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
+                      RestoreFailure* failure) {
+    const std::u16string& target = prepared.plan.target;
+    const platform::PathIdentity there = platform::ReadPathIdentity(target);
+    if (ledger && there.exists && ledger->IsRestored(there.identity)) return Fail(failure, EntryFailure::kDuplicateName);
+    if (there.folder) return Fail(failure, EntryFailure::kTargetInTheWay);
+
+    const std::u16string folder = prepared.plan.Folder();
+    if (folder.size() >= kMaxPathUnits) return Fail(failure, EntryFailure::kPathTooLong);
+    const std::size_t length = std::min(kTempNameUnits, kMaxPathUnits - folder.size());
+    NewFile temporary;
+    Creation created = Creation::kExists;
+    for (int attempt = 0; attempt < kTempNameAttempts && created == Creation::kExists; ++attempt)
+        created = CreateNewFile(folder + RandomName(length), temporary);
+    if (created == Creation::kExists) return Fail(failure, EntryFailure::kPathTooLong);
+    if (created == Creation::kFailed) return FailCreate(failure);
+
+    const FillResult filled = FillNewFile(handle, prepared.index, TimesOf(prepared.found), temporary, stop);
+    if (!filled.ok) return FailFill(failure, filled);
+    if (!platform::MoveReplacing(temporary.path(), target)) {
+        const std::uint32_t guarded = Unguard(target);
+        if (guarded == platform::kInvalidAttributes || !platform::MoveReplacing(temporary.path(), target)) {
+            // The old file stays as it was, attributes included.
+            if (guarded != platform::kInvalidAttributes) platform::WriteAttributes(target, guarded);
+            return Fail(failure, EntryFailure::kTargetInTheWay);
+        }
+    }
+    temporary.Keep();
+    if (ledger) ledger->Complete(&filled.identity);
+    return true;
+}
+
+bool RestoreFileEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
+                      RestoreFailure* failure) {
+    switch (RestoreNewFile(handle, prepared, ledger, stop, failure)) {
+    case Creation::kCreated:
+        return true;
+    case Creation::kFailed:
+        return false;
+    case Creation::kExists:
+        break;
+    }
+    return ReplaceWithEntry(handle, prepared, ledger, stop, failure);
+}

@@ -1,0 +1,146 @@
+#pragma once
+// One entry restored on disk, in the steps the run takes: the entry is
+// prepared (its name judged and searched, its folder levels made, a folder
+// entry done whole), then its file is created at its target and filled, or,
+// when something stands there, its data goes into a temporary file beside
+// the target which then takes the target's place.
+//
+// Every step reports through a RestoreFailure and returns false on failure;
+// what a failing step made is removed again, except the folder levels.
+// `ledger`, when given, records what is made and knows the run's files by
+// identity; RestoreEntry passes none.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "platform/file.h"
+#include "restore/entry_name.h"
+#include "restore/restore.h"
+#include "zip/archive.h"
+
+class Ledger;
+
+// An entry whose name has passed, its record and target.
+struct PreparedEntry {
+    std::int32_t index = -1;
+    ArchiveEntry found;
+    TargetPlan plan;
+    bool IsFolder() const;
+};
+
+// The name checks and the name search, before the disk is touched.
+// `expectedIndex` is the catalogue position the run took the name from (-1
+// when the caller has none): the search finds the first entry of a name,
+// so a later entry of the same name would silently get the earlier data.
+bool PlanEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
+               std::int32_t expectedIndex, PreparedEntry& prepared, RestoreFailure* failure);
+
+// Makes the folder levels on the way to the target, outermost first. A
+// level that exists as a real folder is left alone; a file, a link or a
+// junction where a level goes fails the entry (nothing is written through
+// a link). `known` spares the disk the levels of the previous entry.
+bool MakeFolderLevels(const PreparedEntry& prepared, KnownFolders* known, Ledger* ledger, RestoreFailure* failure);
+
+// A file entry named "x/" or "." names a folder: no file can go there.
+bool CanHoldFile(const PreparedEntry& prepared, RestoreFailure* failure);
+
+// Whether something stands at the target (the steps after it then replace
+// or remove it, which the run can't take back).
+bool SomethingAtTarget(const PreparedEntry& prepared);
+
+// The whole of a folder entry: a file of its name is replaced by the folder
+// (unless this run restored that file), an existing folder stays.
+bool RestoreFolderEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger,
+                        RestoreFailure* failure);
+
+// Tells a long fill to give up between two buffers.
+class FillFaults;
+struct FillStop {
+    const StopRequest* user = nullptr;                     // the user stopped the run
+    const std::atomic<std::int32_t>* keepThrough = nullptr;  // entries after this one are not needed
+    std::int32_t index = 0;                                  // the entry being filled
+    const FillFaults* faults = nullptr;                    // a test's injected failures
+    bool Requested() const;
+};
+
+// A file this run has just created, with its open handle. Removed again
+// when the object goes, on every path, unless Keep() was called.
+class NewFile {
+public:
+    NewFile() = default;
+    NewFile(std::u16string path, platform::File file) : path_(std::move(path)), file_(std::move(file)) {}
+    NewFile(NewFile&& other) noexcept;
+    NewFile& operator=(NewFile&& other) noexcept;
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+    ~NewFile() { Discard(); }
+
+    bool IsOpen() const { return file_.IsOpen(); }
+    const std::u16string& path() const { return path_; }
+    platform::File& file() { return file_; }
+    // The file stays: it holds complete, checked data at its place.
+    void Keep() { path_.clear(); }
+
+private:
+    void Discard() noexcept;
+    std::u16string path_;
+    platform::File file_;
+};
+
+// How creating a file at a path went.
+enum class Creation { kCreated, kExists, kFailed };
+
+// Creates `path` exclusively: nothing that stands there, a link included,
+// is ever opened.
+Creation CreateNewFile(const std::u16string& path, NewFile& created);
+
+// What filling a file gave.
+struct FillResult {
+    bool ok = false;
+    bool stopped = false;  // given up on request, not for the data's sake
+    platform::FileIdentity identity;
+    ArchiveResult extractResult = ARCHIVE_OK;
+    ExtractFailure extractFailure = ExtractFailure::kNone;
+};
+
+// The times an entry's file carries on disk (0: left as the system sets it).
+struct EntryTimes {
+    platform::FileTime creation = 0;
+    platform::FileTime access = 0;
+    platform::FileTime write = 0;
+};
+EntryTimes TimesOf(const ArchiveEntry& entry);
+
+// Writes file entry `index` into `file`, then sets the entry's times and
+// normal attributes through the handle, reads the file's identity and
+// closes it (on Windows, the close is where scanners look). On failure the
+// file stays unkept, so its owner removes it.
+FillResult FillNewFile(ArchiveHandle* handle, std::int32_t index, const EntryTimes& times, NewFile& file,
+                       const FillStop& stop);
+
+// Copies a failed fill's reason into `failure`; false.
+bool FailFill(RestoreFailure* failure, const FillResult& result);
+
+// A file entry whose target was free: created there and filled on this
+// thread. kExists when something stands at the target (nothing changed).
+Creation RestoreNewFile(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
+                        RestoreFailure* failure);
+
+// A file entry restored on this thread: RestoreNewFile, then
+// ReplaceWithEntry when something stands at the target.
+bool RestoreFileEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
+                      RestoreFailure* failure);
+
+// Fails an entry whose file could not be created; false.
+bool FailCreate(RestoreFailure* failure);
+
+// A file entry over whatever stands at its target: refused for a folder and
+// for a file this run restored; anything else (a file, a link dangling or
+// not, a pipe) has its directory entry replaced, never opened. The data is
+// complete and checked in a temporary file in the target's own folder (so
+// the file gets what that folder gives its files) before it takes the
+// target's place. On failure the target is as it was.
+bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
+                      RestoreFailure* failure);

@@ -1,0 +1,130 @@
+// The worker threads of a restore run: fills of files the run thread made.
+
+#include "restore/fill_workers.h"
+
+#include <exception>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+// Waits on `wake` until `ready` holds, `lock` held around every check (see
+// platform::WakeUp for why the run does not use condition variables).
+template <typename Ready>
+void WaitUntil(platform::WakeUp& wake, std::unique_lock<std::mutex>& lock, Ready ready) {
+    while (!ready()) {
+        const std::uint32_t seen = wake.Epoch();
+        lock.unlock();
+        wake.WaitPast(seen);
+        lock.lock();
+    }
+}
+
+}  // namespace
+
+FillWorkers::FillWorkers(std::vector<OwnedArchive> handles, const StopRequest* stop, const FillFaults* faults)
+    : handles_(std::move(handles)), stop_(stop), faults_(faults) {}
+
+FillWorkers::~FillWorkers() { Stop(); }
+
+bool FillWorkers::Start() {
+    for (auto& handle : handles_) {
+        try {
+            threads_.emplace_back([this, h = handle.get()] { Work(h); });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    return !threads_.empty();
+}
+
+FillStop FillWorkers::StopFor(std::int32_t index) const { return FillStop{stop_, &keepThrough_, index, faults_}; }
+
+bool FillWorkers::FillOldestWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle* handle) {
+    if (waiting_.empty()) return false;
+    FillJob job = std::move(waiting_.front());
+    waiting_.pop_front();
+    lock.unlock();
+    FillVerdict verdict;
+    verdict.index = job.index;
+    try {
+        const FillResult result = FillNewFile(handle, job.index, job.times, job.file, StopFor(job.index));
+        verdict.ok = result.ok;
+        verdict.identity = result.identity;
+        if (result.ok) job.file.Keep();
+    } catch (const std::exception&) {
+        // Out of memory on this thread: the run thread fills the entry
+        // again itself.
+        verdict.ok = false;
+    }
+    job.file = NewFile();  // a failed fill's file goes before the verdict is seen
+    lock.lock();
+    finished_.push_back(verdict);
+    --unfinished_;
+    return true;
+}
+
+void FillWorkers::Work(ArchiveHandle* handle) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        ++sleepingWorkers_;
+        WaitUntil(jobWaiting_, lock, [&] { return stopping_ || !waiting_.empty(); });
+        --sleepingWorkers_;
+        if (stopping_) return;
+        FillOldestWaiting(lock, handle);
+        if (runThreadWaits_) {
+            lock.unlock();
+            fillFinished_.Wake();
+            lock.lock();
+        }
+    }
+}
+
+void FillWorkers::HandOverOrFillOne(FillJob job, std::uint64_t size, ArchiveHandle* own,
+                                    std::vector<FillVerdict>& finished) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    waiting_.push_back(std::move(job));
+    ++unfinished_;
+    const bool wake = sleepingWorkers_ > 0 && (size >= kLargeFill || waiting_.size() >= kWakeBatch);
+    if (unfinished_ > kMaxUnfinished && !FillOldestWaiting(lock, own)) {
+        // Every unfinished fill is running on a worker.
+        runThreadWaits_ = true;
+        WaitUntil(fillFinished_, lock, [&] { return unfinished_ <= kMaxUnfinished; });
+        runThreadWaits_ = false;
+    }
+    finished.insert(finished.end(), finished_.begin(), finished_.end());
+    finished_.clear();
+    lock.unlock();
+    // Woken once the lock is let go, so that the woken thread need not wait
+    // for it at once.
+    if (wake) jobWaiting_.Wake();
+}
+
+void FillWorkers::WaitForAllFills(ArchiveHandle* own, std::vector<FillVerdict>& finished) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (sleepingWorkers_ > 0 && !waiting_.empty()) {
+        lock.unlock();
+        jobWaiting_.Wake();
+        lock.lock();
+    }
+    while (FillOldestWaiting(lock, own)) {
+    }
+    runThreadWaits_ = true;
+    WaitUntil(fillFinished_, lock, [&] { return unfinished_ == 0; });
+    runThreadWaits_ = false;
+    finished.insert(finished.end(), finished_.begin(), finished_.end());
+    finished_.clear();
+}
+
+void FillWorkers::Stop() {
+    std::deque<FillJob> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        dropped.swap(waiting_);
+    }
+    jobWaiting_.Wake();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+    // `dropped` goes here, and with it the files nobody filled.
+}

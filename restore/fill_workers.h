@@ -1,0 +1,96 @@
+#pragma once
+// The worker threads of a restore run. The run thread creates each entry's
+// file at its target, in catalogue order, and hands the file over; a worker
+// reads the entry from the archive through a handle of its own, writes it,
+// stamps and closes the file, and leaves a verdict for the run thread,
+// which confirms entries in order (see Ledger). Nothing a worker does is
+// seen before the run thread has confirmed it.
+//
+// How far ahead the run thread may go is bounded by the number of fills
+// not yet finished; at the bound it does the oldest waiting fill itself.
+// Every call that may wait for a worker says so in its name.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/wake.h"
+#include "restore/entry_restore.h"
+#include "restore/restore_internal.h"
+
+// One file to fill: entry `index`, created by the run thread.
+struct FillJob {
+    std::int32_t index = -1;
+    EntryTimes times;
+    NewFile file;
+};
+
+// How a fill ended. A failed fill's file is gone.
+struct FillVerdict {
+    std::int32_t index = -1;
+    bool ok = false;
+    platform::FileIdentity identity;
+};
+
+class FillWorkers {
+public:
+    // Fills not yet finished (waiting or running) before the run thread
+    // stops creating files and fills one itself.
+    static constexpr std::size_t kMaxUnfinished = 64;
+    // Sleeping workers are woken per this many waiting fills, or at once
+    // for a large one: a wake-up costs both threads a switch.
+    static constexpr std::size_t kWakeBatch = 8;
+    static constexpr std::uint64_t kLargeFill = 1 << 20;
+
+    FillWorkers(std::vector<OwnedArchive> handles, const StopRequest* stop, const FillFaults* faults);
+    FillWorkers(const FillWorkers&) = delete;
+    FillWorkers& operator=(const FillWorkers&) = delete;
+    ~FillWorkers();
+
+    // Starts one thread per handle. False when none could be started.
+    bool Start();
+
+    // Hands over the fill of a file of `size` bytes. With kMaxUnfinished
+    // fills unfinished, this thread first fills the oldest waiting one
+    // itself through `own`, or waits until one finishes. The verdicts of
+    // the fills finished since the last call are added to `finished`.
+    void HandOverOrFillOne(FillJob job, std::uint64_t size, ArchiveHandle* own, std::vector<FillVerdict>& finished);
+
+    // Waits until every fill handed over has finished, filling the waiting
+    // ones on this thread; their verdicts are added to `finished`.
+    void WaitForAllFills(ArchiveHandle* own, std::vector<FillVerdict>& finished);
+
+    // Fills of entries after `index` give up between two buffers (their
+    // files are removed); the run no longer needs them.
+    void GiveUpAfter(std::int32_t index) { keepThrough_.store(index, std::memory_order_relaxed); }
+
+    // Ends the threads. Fills still waiting are dropped, their files
+    // removed; running ones end first.
+    void Stop();
+
+private:
+    void Work(ArchiveHandle* handle);
+    // Takes the oldest waiting fill and does it on this thread, the lock
+    // released meanwhile. False when none was waiting.
+    bool FillOldestWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle* handle);
+    FillStop StopFor(std::int32_t index) const;
+
+    std::vector<OwnedArchive> handles_;
+    const StopRequest* stop_;
+    const FillFaults* faults_;
+    std::atomic<std::int32_t> keepThrough_{INT32_MAX};
+    std::vector<std::thread> threads_;
+
+    std::mutex mutex_;
+    std::deque<FillJob> waiting_;       // handed over, not yet taken, oldest first
+    std::size_t unfinished_ = 0;        // waiting or running
+    std::vector<FillVerdict> finished_; // not yet taken by the run thread
+    bool stopping_ = false;
+    int sleepingWorkers_ = 0;
+    bool runThreadWaits_ = false;
+    platform::WakeUp jobWaiting_;       // workers: until a fill waits, or the pool stops
+    platform::WakeUp fillFinished_;     // run thread: until a fill has finished
+};

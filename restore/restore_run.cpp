@@ -1,0 +1,341 @@
+// The restore run: one pass over an archive's catalogue, entry after entry
+// in catalogue order, below one destination folder.
+//
+// What the user relies on, and what shapes the run:
+// - nothing outside the destination is created, deleted or written: an
+//   entry's name is judged before anything on disk is touched for it;
+// - a failing entry never destroys what stood at its path, and leaves
+//   nothing of itself but the folders on its way; after a failure or an
+//   interruption nothing of any later entry exists;
+// - with worker threads the result is the serial run's, always: the same
+//   code, the same entry reported, the same files, contents, times and
+//   folders, each file made in the folder it lives in;
+// - the run's codes are fixed (0, -3, -4, -5, -6): the dialog and the
+//   console front end turn them into text, the engine never does.
+//
+// The run thread is the committer: it walks the catalogue in order and
+// makes every effect a user can see (folders, each file's creation at its
+// target, replacements) itself, in order. Worker threads only fill files it
+// has created; the ledger confirms entries in order once their files are
+// complete. Whatever can't be taken back (replacing or removing what stood
+// at a path) waits until every earlier entry is confirmed. When anything
+// fails while fills are outstanding, every fill is finished, what entries
+// after the first failing one made is taken back, and that entry is
+// restored again on the run thread alone, exactly as the serial run does;
+// only a failure it meets there is reported, and the rest of the run stays
+// on the run thread.
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "platform/cores.h"
+#include "platform/fs.h"
+#include "restore/entry_restore.h"
+#include "restore/fill_workers.h"
+#include "restore/restore_internal.h"
+#include "restore/run_ledger.h"
+
+namespace {
+
+class Committer {
+public:
+    Committer(ArchiveHandle* archive, const std::u16string& destination, std::int32_t count,
+              RestoreObserver* observer, RestoreProgress& progress, RestoreFailure& why, const StopRequest* stop,
+              std::unique_ptr<FillWorkers> workers)
+        : archive_(archive), destination_(destination), count_(count), ledger_(observer, progress), why_(why),
+          stop_(stop), workers_(std::move(workers)) {}
+
+    int Run();
+
+private:
+    bool Stopped() const { return stop_ && stop_->Requested(); }
+    // Entry `index`, all of it that happens on this thread. False when it
+    // failed (why_ says why), or when an earlier entry's fill failed.
+    bool CommitEntry(std::int32_t index);
+    // The file of a prepared entry, created at its target and handed over.
+    bool HandOverFile(const PreparedEntry& prepared);
+    // Blocks until every fill handed over has finished and its verdict is
+    // in the ledger; true when every entry before the current one is
+    // confirmed.
+    bool WaitForEarlierEntries();
+    void TakeVerdicts();
+    // After entry `failed` failed on this thread, or a fill failed: restores
+    // the first failing entry again as the serial run does, and continues
+    // the run on this thread alone. False when the run ends there; else
+    // `next` is the entry after it.
+    bool RestoreSeriallyFrom(std::int32_t failed, std::int32_t& next);
+    int EndFailed();
+    int EndInterrupted();
+
+    ArchiveHandle* archive_;
+    const std::u16string& destination_;
+    const std::int32_t count_;
+    Ledger ledger_;
+    KnownFolders known_;
+    RestoreFailure& why_;
+    const StopRequest* stop_;
+    std::unique_ptr<FillWorkers> workers_;  // none: everything on this thread
+    ArchiveEntry record_;
+    std::vector<FillVerdict> verdicts_;
+};
+
+int Committer::Run() {
+    std::int32_t next = 0;
+    for (;;) {
+        if (next == count_) {
+            if (!workers_) break;
+            if (WaitForEarlierEntries()) break;
+            if (!RestoreSeriallyFrom(count_, next)) return EndFailed();
+            continue;
+        }
+        if (Stopped()) return EndInterrupted();
+        if (!CommitEntry(next)) {
+            if (!workers_) return EndFailed();
+            if (!RestoreSeriallyFrom(next, next)) return EndFailed();
+            continue;
+        }
+        const std::int32_t failedFill = ledger_.Confirm();
+        if (failedFill >= 0) {
+            if (!RestoreSeriallyFrom(failedFill, next)) return EndFailed();
+            continue;
+        }
+        ++next;
+    }
+    why_ = RestoreFailure{};
+    return RESTORE_OK;
+}
+
+bool Committer::CommitEntry(std::int32_t index) {
+    // A record that can't be fetched names no entry: restoring whatever the
+    // previous fetch left would report that entry twice and this one never.
+    const ArchiveResult fetched = GetArchiveEntry(archive_, index, record_);
+    if (fetched != ARCHIVE_OK) {
+        why_ = RestoreFailure{};
+        why_.entryIndex = index;
+        why_.reason = EntryFailure::kFetchFailed;
+        why_.extractResult = fetched;
+        return false;
+    }
+    ledger_.Begin(index, record_.uncompressedSize);
+    PreparedEntry prepared;
+    if (!PlanEntry(record_.name, destination_, archive_, index, prepared, &why_)) return false;
+    if (!MakeFolderLevels(prepared, &known_, &ledger_, &why_)) return false;
+    if (prepared.IsFolder()) {
+        // Replacing a file can't be taken back, and the check that it is
+        // no file of this run needs every earlier file's identity.
+        if (workers_ && SomethingAtTarget(prepared) && !WaitForEarlierEntries()) return false;
+        if (!RestoreFolderEntry(archive_, prepared, &ledger_, &why_)) return false;
+        ledger_.Complete(nullptr);
+        return true;
+    }
+    if (!CanHoldFile(prepared, &why_)) return false;
+    if (workers_) return HandOverFile(prepared);
+    return RestoreFileEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, index, nullptr}, &why_);
+}
+
+bool Committer::HandOverFile(const PreparedEntry& prepared) {
+    FillJob job;
+    switch (CreateNewFile(prepared.plan.target, job.file)) {
+    case Creation::kCreated:
+        break;
+    case Creation::kFailed:
+        return FailCreate(&why_);
+    case Creation::kExists:
+        if (!WaitForEarlierEntries()) return false;
+        return ReplaceWithEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, prepared.index, nullptr},
+                                &why_);
+    }
+    ledger_.Made(prepared.plan.target, false);
+    ledger_.Filling();
+    job.index = prepared.index;
+    job.times = TimesOf(prepared.found);
+    workers_->HandOverOrFillOne(std::move(job), prepared.found.uncompressedSize, archive_, verdicts_);
+    TakeVerdicts();
+    return true;
+}
+
+void Committer::TakeVerdicts() {
+    for (const FillVerdict& v : verdicts_) ledger_.FillFinished(v.index, v.ok, v.identity);
+    verdicts_.clear();
+}
+
+bool Committer::WaitForEarlierEntries() {
+    if (workers_) {
+        workers_->WaitForAllFills(archive_, verdicts_);
+        TakeVerdicts();
+    }
+    return ledger_.Confirm() < 0;
+}
+
+bool Committer::RestoreSeriallyFrom(std::int32_t failed, std::int32_t& next) {
+    // Every fill ends first: an earlier entry's may fail too, and the first
+    // failure in catalogue order is the one that counts.
+    workers_->GiveUpAfter(failed);
+    WaitForEarlierEntries();
+    const std::int32_t failedFill = ledger_.Confirm();
+    const std::int32_t first = failedFill >= 0 ? std::min(failedFill, failed) : failed;
+    workers_->Stop();
+    workers_.reset();
+    // Back to the serial run's state just before `first`: what later
+    // entries made goes, and the folder levels are asked for again.
+    ledger_.UndoAfter(first);
+    known_.Forget();
+    if (first >= count_) return true;
+    if (Stopped() || !CommitEntry(first)) return false;
+    ledger_.Confirm();
+    next = first + 1;
+    return true;
+}
+
+int Committer::EndFailed() {
+    if (Stopped()) return EndInterrupted();
+    return RESTORE_ENTRY_FAILED;
+}
+
+int Committer::EndInterrupted() {
+    if (workers_) {
+        workers_->GiveUpAfter(-1);
+        WaitForEarlierEntries();
+        workers_->Stop();
+        workers_.reset();
+    }
+    ledger_.Confirm();
+    // Only complete entries stay, and only those the run reports: the
+    // first unconfirmed entry keeps its folders, as the serial run's would.
+    const std::int32_t done = ledger_.Confirmed();
+    ledger_.UndoAfter(done);
+    why_ = RestoreFailure{};
+    why_.entryIndex = done;
+    why_.reason = EntryFailure::kInterrupted;
+    if (done < count_ && GetArchiveEntry(archive_, done, record_) == ARCHIVE_OK) why_.entryName = record_.name;
+    return RESTORE_ENTRY_FAILED;
+}
+
+// The destination chain, outermost level first. Only text up to the last
+// separator becomes a folder, which is why destinations end in one.
+bool MakeDestinationChain(const std::u16string& destinationFolder) {
+    const char16_t sep = platform::kPathSeparator;
+    for (std::size_t p = destinationFolder.find(sep); p != std::u16string::npos;
+         p = destinationFolder.find(sep, p + 1)) {
+        const std::u16string prefix = destinationFolder.substr(0, p + 1);
+        if (!platform::PathExists(prefix) && !platform::MakeFolder(prefix)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ArchiveCloser::operator()(ArchiveHandle* handle) const {
+    std::unique_ptr<ArchiveHandle> owned(handle);
+    CloseArchive(owned);
+}
+
+bool RestoreEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
+                  RestoreFailure* failure) {
+    PreparedEntry prepared;
+    if (!PlanEntry(entryName, destinationFolder, handle, -1, prepared, failure)) return false;
+    if (!MakeFolderLevels(prepared, nullptr, nullptr, failure)) return false;
+    if (prepared.IsFolder()) return RestoreFolderEntry(handle, prepared, nullptr, failure);
+    if (!CanHoldFile(prepared, failure)) return false;
+    return RestoreFileEntry(handle, prepared, nullptr, FillStop{}, failure);
+}
+
+int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                   RestoreObserver* observer, RestoreFailure* failure, const StopRequest* stop) {
+    RunOptions options;
+    options.producers = DefaultProducerCount();
+    options.stop = stop;
+    return RestoreArchiveWithOptions(destinationFolder, archivePath, observer, failure, options);
+}
+
+RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, RestoreObserver* observer) {
+    RestoreProgress progress;
+    progress.entriesTotal = count > 0 ? count : 0;
+    if (observer && observer->WantsByteTotal()) {
+        ArchiveEntry sizes;
+        for (std::int32_t i = 0; i < count; ++i) {
+            if (GetArchiveEntry(archive, i, sizes) == ARCHIVE_OK) progress.bytesTotal += sizes.uncompressedSize;
+        }
+    }
+    if (observer) observer->OnRestoreProgress(progress);
+    return progress;
+}
+
+int DefaultProducerCount() {
+    const int cores = platform::UsableCores();
+    if (cores <= 1) return 0;
+    return std::min(cores, kMaxProducers);
+}
+
+int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                                RestoreObserver* observer, RestoreFailure* failure, int producers) {
+    RunOptions options;
+    options.producers = producers;
+    return RestoreArchiveWithOptions(destinationFolder, archivePath, observer, failure, options);
+}
+
+int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                              RestoreObserver* observer, RestoreFailure* failure, const RunOptions& options) {
+    RestoreFailure scratch;
+    RestoreFailure& why = failure ? *failure : scratch;
+    why = RestoreFailure{};
+
+    if (!platform::PathExists(archivePath)) return RESTORE_NO_ARCHIVE;
+    if (!MakeDestinationChain(destinationFolder)) return RESTORE_NO_ARCHIVE;
+
+    // The reader takes the current folder at open time as the base for
+    // folder entries; the destination is current only for that moment.
+    // Folder entries are made below that base, so a destination that can't
+    // be entered must not leave some other folder as the base: the run
+    // stops as for a destination level that could not be made. Workers
+    // read the archive through handles of their own, opened here too, so
+    // that everything depending on the current folder happens on this
+    // thread, within this moment.
+    std::u16string saved;
+    if (!platform::GetCurrentFolder(saved)) saved.clear();
+    if (!platform::SetCurrentFolder(destinationFolder)) return RESTORE_NO_ARCHIVE;
+    OwnedArchive archive(OpenArchive(archivePath).release());
+    ArchiveResult readerResult = lastReaderResult;
+    ArchiveEntry record;
+    const bool counted = archive && GetArchiveEntry(archive.get(), -1, record) == ARCHIVE_OK;
+    if (archive) readerResult = lastReaderResult;
+    const std::int32_t count = counted ? record.index : 0;
+    // A single entry has nothing to run beside.
+    std::vector<OwnedArchive> workerHandles;
+    for (int i = 0; count > 1 && i < options.producers; ++i) {
+        OwnedArchive handle(OpenArchiveAlongside(*archive, archivePath).release());
+        if (!handle) break;
+        workerHandles.push_back(std::move(handle));
+    }
+    if (!saved.empty()) platform::SetCurrentFolder(saved);
+    if (!archive) {
+        why.openResult = readerResult;
+        return RESTORE_OPEN_FAILED;
+    }
+    if (!counted) {
+        why.openResult = readerResult;
+        return RESTORE_COUNT_FAILED;
+    }
+
+    RestoreProgress progress = StartProgress(archive.get(), count, observer);
+    std::unique_ptr<FillWorkers> workers;
+    if (!workerHandles.empty()) {
+        workers = std::make_unique<FillWorkers>(std::move(workerHandles), options.stop, options.faults);
+        if (!workers->Start()) workers.reset();
+    }
+    Committer committer(archive.get(), destinationFolder, count, observer, progress, why, options.stop,
+                        std::move(workers));
+    return committer.Run();
+}
+
+unsigned RestoreThreadProc(void* param) {
+    auto* job = static_cast<RestoreJob*>(param);
+    if (job == nullptr) return 0;
+    platform::SetJapaneseLocale();
+    if (job->observer) job->observer->OnRestoreStarted();
+    job->resultCode =
+        RestoreArchive(job->destinationFolder, job->archivePath, job->observer, &job->failure, job->stop);
+    if (job->observer) job->observer->OnRestoreFinished(job->resultCode);
+    return 0;
+}

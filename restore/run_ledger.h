@@ -1,0 +1,78 @@
+#pragma once
+// The committer's ledger: every entry the run has started, in catalogue
+// order, until it is confirmed. An entry is confirmed once it and every
+// entry before it are complete on disk; only then is it counted and told
+// to the observer. Until then the ledger keeps what the entry made (files,
+// folders), so that a run which ends early can take back everything after
+// the last entry it reports, and the identity of every file restored, so
+// that two entries can't end in one file.
+//
+// Used by the run thread alone.
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/file.h"
+#include "restore/restore.h"
+
+class Ledger {
+public:
+    Ledger(RestoreObserver* observer, RestoreProgress& progress) : observer_(observer), progress_(progress) {}
+    Ledger(const Ledger&) = delete;
+    Ledger& operator=(const Ledger&) = delete;
+
+    // The run starts entry `index` (always the one after the last started).
+    void Begin(std::int32_t index, std::uint64_t bytes);
+    // The current entry made a file or folder at `path`.
+    void Made(const std::u16string& path, bool folder);
+    // The current entry is complete: its file (if any) has this identity.
+    void Complete(const platform::FileIdentity* identity);
+    // The current entry's file is being written by another thread.
+    void Filling();
+    // A file being written by another thread is complete (`ok`), or failed
+    // and is gone.
+    void FillFinished(std::int32_t index, bool ok, const platform::FileIdentity& identity);
+
+    // Confirms, oldest first, every entry that is complete with all those
+    // before it, telling the observer. -1, or the first entry whose file
+    // failed.
+    std::int32_t Confirm();
+    // The number of entries confirmed so far.
+    std::int32_t Confirmed() const { return confirmed_; }
+    // Whether some started entry is not confirmed.
+    bool Unconfirmed() const { return !open_.empty(); }
+
+    // A file of this run, by identity.
+    bool IsRestored(const platform::FileIdentity& identity) const { return restored_.count(identity) != 0; }
+
+    // Removes, newest first, what the entries after `index` made (a folder
+    // only when it is empty) and forgets their files. What entry `index`
+    // made stays; the entry itself is forgotten unless confirmed, so that
+    // the run can start it again.
+    void UndoAfter(std::int32_t index);
+
+private:
+    enum class State { kWorking, kFilling, kComplete, kFailed };
+    struct MadePath {
+        std::u16string path;
+        bool folder;
+    };
+    struct Open {
+        std::int32_t index = 0;
+        std::uint64_t bytes = 0;
+        State state = State::kWorking;
+        std::vector<MadePath> made;
+        bool hasFile = false;
+        platform::FileIdentity identity;
+    };
+    Open* Find(std::int32_t index);
+
+    RestoreObserver* observer_;
+    RestoreProgress& progress_;
+    std::deque<Open> open_;  // entries started and not confirmed, in order
+    std::int32_t confirmed_ = 0;
+    std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored_;
+};

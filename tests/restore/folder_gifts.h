@@ -1,0 +1,37 @@
+#pragma once
+// What a folder gives the files made in it (a group, inherited access
+// rules) and a volume with little room, for tests that compare two runs on
+// more than names and contents. What a platform can't set up is reported
+// with the reason, so the test can say by name what it skipped.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace restoretest {
+
+// Gives `folder` what new files in it inherit: POSIX: a group other than
+// the process's (setgid) and a default ACL entry for another user. False,
+// with `why`, where that can't be done.
+bool GiveFolderInheritance(const std::filesystem::path& folder, std::string& why);
+
+// What a file got from its folder, as comparable text (POSIX: its group
+// and its access ACL).
+std::string InheritedBy(const std::filesystem::path& file);
+
+// A file system of `bytes` mounted at `folder` (made if missing) while the
+// object lives. Mount() is false, with `why`, where this process can't
+// mount one.
+class SmallVolume {
+public:
+    SmallVolume() = default;
+    SmallVolume(const SmallVolume&) = delete;
+    SmallVolume& operator=(const SmallVolume&) = delete;
+    ~SmallVolume();
+    bool Mount(const std::filesystem::path& folder, std::uint64_t bytes, std::string& why);
+
+private:
+    std::filesystem::path mounted_;
+};
+
+}  // namespace restoretest
