@@ -3,11 +3,18 @@
 #include "cli/console_progress.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "cli/commands.h"
 #include "platform/fs.h"
+#include "platform/interrupt.h"
 
 namespace {
+
+// Signal handlers can reach only what is global.
+StopRequest g_stop;
+void RequestStop() { g_stop.Request(); }
+std::unique_ptr<platform::InterruptCatcher> g_catcher;
 
 bool IsAbsolute(const std::u16string& path) {
     if (path.empty()) return false;
@@ -28,11 +35,17 @@ std::u16string AbsolutePath(std::u16string path) {
     return current + path;
 }
 
+ConsoleInterrupts::ConsoleInterrupts() { g_catcher = std::make_unique<platform::InterruptCatcher>(&RequestStop); }
+ConsoleInterrupts::~ConsoleInterrupts() { g_catcher.reset(); }
+const StopRequest* ConsoleInterrupts::Stop() const { return &g_stop; }
+void ConsoleInterrupts::CleanedUp() { g_catcher->CleanedUp(); }
+
 void ConsoleProgress::OnRestoreFinished(int /*resultCode*/) {
     if (drawn_) WriteErr("\n");
 }
 
 void ConsoleProgress::OnRestoreProgress(const RestoreProgress& progress) {
+    last_ = progress;
     if (!show_) return;
     const auto now = std::chrono::steady_clock::now();
     const bool last = progress.entriesDone == progress.entriesTotal;

@@ -29,11 +29,21 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
     if (folder.back() != platform::kPathSeparator) folder.push_back(platform::kPathSeparator);
 
     ConsoleProgress progress(platform::IsTerminal(platform::StandardStream::kError));
+    ConsoleInterrupts interrupts;
     RestoreJob job;
     job.destinationFolder = folder;
     job.archivePath = archive;
     job.observer = &progress;
+    job.stop = interrupts.Stop();
     RestoreThreadProc(&job);
+
+    if (job.resultCode == RESTORE_ENTRY_FAILED && job.failure.reason == EntryFailure::kInterrupted) {
+        WriteErr("interrupted after " + std::to_string(job.failure.entryIndex) + " of " +
+                 std::to_string(progress.Last().entriesTotal) +
+                 " entries: those are restored; nothing of the others was kept\n");
+        interrupts.CleanedUp();
+        return kExitInterrupted;
+    }
 
     if (job.resultCode == RESTORE_OK) {
         WriteOut(kRestoreDone);

@@ -13,24 +13,6 @@
 #include "platform/text.h"
 #include "restore/restore.h"
 
-namespace {
-
-// Counts what was checked, for the summary line.
-class CheckedCounts : public ConsoleProgress {
-public:
-    using ConsoleProgress::ConsoleProgress;
-    void OnRestoreProgress(const RestoreProgress& progress) override {
-        last_ = progress;
-        ConsoleProgress::OnRestoreProgress(progress);
-    }
-    const RestoreProgress& Last() const { return last_; }
-
-private:
-    RestoreProgress last_;
-};
-
-}  // namespace
-
 int RunTestCommand(const std::vector<std::string>& args) {
     if (args.size() != 1 || args[0].empty()) {
         WriteErr(UsageText());
@@ -38,11 +20,19 @@ int RunTestCommand(const std::vector<std::string>& args) {
     }
     const std::u16string archive = AbsolutePath(platform::Utf8ToUtf16(args[0]));
 
-    CheckedCounts progress(platform::IsTerminal(platform::StandardStream::kError));
+    ConsoleProgress progress(platform::IsTerminal(platform::StandardStream::kError));
+    ConsoleInterrupts interrupts;
     progress.OnRestoreStarted();
     RestoreFailure failure;
-    const int code = VerifyArchive(archive, &progress, &failure);
+    const int code = VerifyArchive(archive, &progress, &failure, interrupts.Stop());
     progress.OnRestoreFinished(code);
+
+    if (code == RESTORE_ENTRY_FAILED && failure.reason == EntryFailure::kInterrupted) {
+        WriteErr("interrupted after " + std::to_string(failure.entryIndex) + " of " +
+                 std::to_string(progress.Last().entriesTotal) + " entries checked\n");
+        interrupts.CleanedUp();
+        return kExitInterrupted;
+    }
 
     if (code == RESTORE_OK) {
         const RestoreProgress& done = progress.Last();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -168,6 +169,66 @@ TEST(Cli, TestChecksEveryEntryWithoutWriting) {
             for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(box.path())) ++items;
             EXPECT_LE(items, 1u);
         });
+    }
+}
+
+// A user's Ctrl-C (or the session's end) during a restore: the tool stops,
+// says how far it came, and leaves exactly the entries it names, complete,
+// nothing cut short under an entry's name. The signal comes while a large
+// file is being written at its target.
+TEST(Cli, InterruptedRestoreLeavesOnlyCompleteEntries) {
+    std::string why;
+    if (!clitest::CanInterrupt(why)) GTEST_SKIP() << why;
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 400; ++i)
+        entries.emplace_back("m/" + std::to_string(i % 13) + "/f" + std::to_string(i) + ".txt",
+                             std::string(200 + i, static_cast<char>('a' + i % 26)));
+    std::string big;
+    for (unsigned i = 0; big.size() < (6u << 20); ++i) big += "line " + std::to_string(i * 2654435761u) + "\n";
+    for (int i = 0; i < 8; ++i) entries.emplace_back("big/b" + std::to_string(i) + ".bin", big);
+    ZipBuilder zip;
+    for (const auto& [name, data] : entries) zip.Add(name, data, 8);
+    const testzip::Bytes archive = zip.Build();
+
+    using clitest::InterruptKind;
+    const struct {
+        const char* fault;
+        InterruptKind kind;
+        bool oneCore;
+    } cases[] = {
+        {"Ctrl-C leaving a file cut short", InterruptKind::kCtrlC, false},
+        {"Ctrl-C on one core leaving a file cut short", InterruptKind::kCtrlC, true},
+        {"SIGTERM ending the tool at once", InterruptKind::kTerminate, false},
+        {"SIGHUP (a closed terminal) ending the tool at once", InterruptKind::kHangUp, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder box;
+        testsupport::WriteFileBytes(box / "archive.zip", archive);
+        const std::filesystem::path firstBig = box / "out/big/b1.bin";
+        clitest::Interruption interruption{[&] { return std::filesystem::exists(firstBig); }, c.kind, c.oneCore};
+        const auto r = clitest::RunProgram(SORVANE_CLI_PATH, {"restore", "archive.zip", "out"}, box.path(),
+                                           &interruption);
+        ASSERT_EQ(r.exitCode, 130) << r.err;
+        const std::string prefix = "interrupted after ";
+        ASSERT_TRUE(r.err.starts_with(prefix)) << r.err;
+        const std::size_t done = std::stoul(r.err.substr(prefix.size()));
+        EXPECT_TRUE(Contains(r.err, " of " + std::to_string(entries.size()) + " entries")) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        ASSERT_LT(done, entries.size());
+        std::size_t files = 0;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(box / "out")) {
+            if (!item.is_regular_file()) continue;
+            ++files;
+            const std::string name = Utf8(item.path().lexically_relative(box / "out").generic_u8string());
+            const auto at = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == name; });
+            ASSERT_NE(at, entries.end()) << "not an entry: " << name;
+            EXPECT_LT(static_cast<std::size_t>(at - entries.begin()), done) << "an entry after the last one named: " << name;
+            const auto bytes = testsupport::ReadFileBytes(item.path());
+            EXPECT_EQ(bytes.size(), at->second.size()) << name;
+            EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == at->second) << name;
+        }
+        EXPECT_EQ(files, done);
     }
 }
 

@@ -4,6 +4,7 @@
 // pipes, so it does not see a terminal.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,22 @@ struct ProgramResult {
     std::string err;
 };
 
+// How a user interrupts a console program: Ctrl-C, a request to end
+// (SIGTERM, a session ending), the terminal going away (SIGHUP).
+enum class InterruptKind { kCtrlC, kTerminate, kHangUp };
+
+// A user interrupting the program while it runs.
+struct Interruption {
+    std::function<bool()> when;  // polled every few milliseconds until it holds
+    InterruptKind kind = InterruptKind::kCtrlC;  // then sent to the program
+    bool oneCore = false;        // the program runs on one processor
+};
+
+// False, with the reason, where a test can't interrupt a program that way.
+bool CanInterrupt(std::string& why);
+
 // `args` are UTF-8; the program starts in `workingFolder`.
 ProgramResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
-                         const std::filesystem::path& workingFolder);
+                         const std::filesystem::path& workingFolder, const Interruption* interruption = nullptr);
 
 }  // namespace clitest

@@ -1,4 +1,6 @@
 #include <poll.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,8 +10,23 @@
 
 namespace clitest {
 
+bool CanInterrupt(std::string&) { return true; }
+
+namespace {
+
+int SignalOf(InterruptKind kind) {
+    switch (kind) {
+    case InterruptKind::kCtrlC: return SIGINT;
+    case InterruptKind::kTerminate: return SIGTERM;
+    case InterruptKind::kHangUp: return SIGHUP;
+    }
+    return SIGINT;
+}
+
+}  // namespace
+
 ProgramResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
-                         const std::filesystem::path& workingFolder) {
+                         const std::filesystem::path& workingFolder, const Interruption* interruption) {
     ProgramResult result;
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0) return result;
@@ -34,6 +51,12 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
         ::close(outPipe[1]);
         ::close(errPipe[1]);
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
+        if (interruption && interruption->oneCore) {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(0, &one);
+            if (::sched_setaffinity(0, sizeof one, &one) != 0) ::_exit(125);
+        }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -49,8 +72,13 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
+    bool interrupted = interruption == nullptr;
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        if (!interrupted && interruption->when()) {
+            ::kill(pid, SignalOf(interruption->kind));
+            interrupted = true;
+        }
+        if (::poll(fds, 2, interrupted ? -1 : 2) < 0) {
             if (errno == EINTR) continue;
             break;
         }

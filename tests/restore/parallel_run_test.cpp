@@ -56,6 +56,22 @@ struct OrderCase {
     // An archive that depends on where the destination lies.
     std::function<void(ZipBuilder&, const Sandbox&)> archiveFor = nullptr;
     bool restores = false;  // the serial run restores every entry
+    // Entries whose data a worker thread fails to write (a full disk, a
+    // refused write): the run must meet them again as the serial run does.
+    std::vector<std::int32_t> workerWriteFails = {};
+    bool everyWorkerWriteFails = false;
+};
+
+class FailingWorkerWrites : public FillFaults {
+public:
+    explicit FailingWorkerWrites(const OrderCase& c) : c_(c) {}
+    bool WorkerWriteFails(std::int32_t index) const override {
+        return c_.everyWorkerWriteFails ||
+               std::find(c_.workerWriteFails.begin(), c_.workerWriteFails.end(), index) != c_.workerWriteFails.end();
+    }
+
+private:
+    const OrderCase& c_;
 };
 
 // Folder names below the destination that make the folder, separator
@@ -152,6 +168,33 @@ const OrderCase kOrderCases[] = {
          zip.Add("sub/old.txt", Text(3 * kMiB, 10), 8);
      },
      true},
+    {"a worker's failed write of a large entry reported as the entry's", nullptr, {"b/old.txt"}, 0, nullptr,
+     [](ZipBuilder& zip, const Sandbox&) {
+         zip.Add("a.txt", Text(3000, 1), 8);
+         zip.Add("big.bin", Text(2 * kMiB, 2), 8);
+         for (int i = 0; i < 30; ++i) zip.Add(Numbered("b/", i, ".txt"), Text(2000, i), 8);
+         zip.Add("b/old.txt", "NEW");
+         zip.AddFolder("c/");
+     },
+     true, {1}},
+    {"a worker's failed write of a small entry among many reported as the entry's", nullptr, {}, 0, nullptr,
+     [](ZipBuilder& zip, const Sandbox&) {
+         for (int i = 0; i < 200; ++i) zip.Add(Numbered("m/", i % 9, "/") + Numbered("f", i, ".txt"), Text(900, i), 8);
+     },
+     true, {5, 150}},
+    {"every worker write failing ends the run", nullptr, {"x/keep.txt"}, 0, nullptr,
+     [](ZipBuilder& zip, const Sandbox&) {
+         for (int i = 0; i < 50; ++i) zip.Add(Numbered("x/", i, ".bin"), Text(20000 + 97 * i, i), 8);
+         zip.Add("x/keep.txt", "NEW");
+     },
+     true, {}, true},
+    {"a failed worker write taken for the first failure before a damaged entry", nullptr, {"z.txt"}, 0, nullptr,
+     [](ZipBuilder& zip, const Sandbox&) {
+         for (int i = 0; i < 20; ++i) zip.Add(Numbered("f", i, ".txt"), Text(5000, i), 8);
+         Corrupt(zip.Add("damaged.txt", Text(7000, 3), 8));
+         zip.Add("z.txt", "NEW");
+     },
+     false, {4}},
     // Ten 4 MiB files replaced on a volume with room for one more: the
     // serial run replaces one at a time and fits.
     {"data produced ahead taking the room the serial run needs", nullptr, {}, 0,
@@ -220,7 +263,11 @@ Outcome RunWith(const OrderCase& c, int producers) {
         o.skipped = "no file size limit can be set here";
         return o;
     }
-    o.code = RestoreArchiveWithProducers(box.Dest(), box.Archive(), nullptr, &o.failure, producers);
+    const FailingWorkerWrites faults(c);
+    RunOptions options;
+    options.producers = producers;
+    options.faults = &faults;
+    o.code = RestoreArchiveWithOptions(box.Dest(), box.Archive(), nullptr, &o.failure, options);
     if (c.fileSizeLimit != 0) restoretest::LimitFileSize(0);
     for (const auto& name : Tree(box.root.path())) o.tree.push_back(Normalized(name));
     for (const auto& name : Tree(box.DestPath())) {
@@ -275,7 +322,8 @@ TEST(ParallelRun, StopsAtTheFirstFailureInCatalogueOrder) {
                     {2, 6, EntryFailure::kExtractFailed},
                     {3, 3, EntryFailure::kUnsafeName},
                     {5, 1, EntryFailure::kExtractFailed},
-                    {6, 0, EntryFailure::kExtractFailed}};
+                    {6, 0, EntryFailure::kExtractFailed},
+                    {12, 20, EntryFailure::kExtractFailed}};
     for (const auto& e : expected) {
         const OrderCase& c = kOrderCases[e.caseIndex];
         SCOPED_TRACE(c.fault);
