@@ -140,7 +140,13 @@ MoveResult MoveNoReplace(const std::u16string& from, const std::u16string& to) {
     // A file system without the flag: a hard link can't replace anything
     // either, and the old name goes once the new one stands.
     if (::link(f.c_str(), t.c_str()) != 0) return MoveError(errno);
-    ::unlink(f.c_str());
+    if (::unlink(f.c_str()) != 0) {
+        // One file under two names is no move: the new name goes again.
+        const int error = errno;
+        ::unlink(t.c_str());
+        errno = error;
+        return MoveResult::kFailed;
+    }
     return MoveResult::kMoved;
 }
 

@@ -123,6 +123,10 @@ private:
     void OnArchiveOffered();
     bool AcceptsOfferedArchive() const noexcept { return !m_bRestoreRunning && m_nAsking == 0; }
     LRESULT OnRestoreProgress(WPARAM wParam, LPARAM lParam);
+    // The session ends (logoff, shutdown): a run is stopped the way a
+    // console's Ctrl-C stops it, so that only complete entries stay, before
+    // the process goes.
+    void OnEndSession(bool ending);
     // The latest progress onto the taskbar button (UI thread).
     void ForwardProgress();
     void LoadIcons(UINT dpi);
@@ -142,7 +146,9 @@ private:
     // The worker's own copies of the destination and archive path: the
     // select and clear buttons stay usable during a run.
     std::unique_ptr<RestoreJob> m_pRestoreJob;
+    std::unique_ptr<StopRequest> m_pRestoreStop;
     bool m_bRestoreRunning = false;
+    bool m_bSessionEnding = false;
     // Handlers that are asking the user something (their boxes run message
     // loops in which an offered archive could otherwise swap the archive
     // under a question already answered).

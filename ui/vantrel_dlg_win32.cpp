@@ -47,6 +47,8 @@ Function User32Function(const char* name) {
 // WM_COPYGLOBALDATA: carries a drag's data across the integrity boundary.
 constexpr UINT kCopyGlobalData = 0x0049;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+// How long the end of a session waits for a run to stop and clean up.
+constexpr DWORD kSessionEndWaitMs = 10000;
 
 // The size the system metrics give for `dpi`: Windows 10 answers per
 // monitor; before it, the system DPI is the only one a program sees.
@@ -204,6 +206,10 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     case WM_ARCHIVE_OFFERED:
         OnArchiveOffered();
         return true;
+    case WM_ENDSESSION:
+        OnEndSession(wParam != FALSE);
+        result = 0;
+        return true;
     case WM_DPICHANGED:
         // New icon sizes for the new monitor; the dialog manager still
         // rescales the window and its controls.
@@ -338,9 +344,11 @@ void CVantrelDlg::OnBnClickedRestore() {
     // exit before its job is replaced.
     m_pRestoreThread.reset();
     m_pRestoreJob = std::make_unique<RestoreJob>();
+    m_pRestoreStop = std::make_unique<StopRequest>();
     m_pRestoreJob->destinationFolder = m_strRestoreFolder;
     m_pRestoreJob->archivePath = m_strArchivePath;
     m_pRestoreJob->observer = this;
+    m_pRestoreJob->stop = m_pRestoreStop.get();
     m_progressSeen = false;
     m_lastProgressPost = {};
     m_bRestoreRunning = true;
@@ -369,6 +377,11 @@ LRESULT CVantrelDlg::OnRestoreFinished(WPARAM wParam, LPARAM) {
     // held back by the rate limit), red when it failed, until the box is
     // answered.
     ForwardProgress();
+    if (m_bSessionEnding) {
+        // Nobody is there to read a box, and it would hold the worker.
+        m_bRestoreRunning = false;
+        return 0;
+    }
     if (resultCode != RESTORE_OK && m_pTaskbar) m_pTaskbar->ShowError(m_hWnd);
     if (resultCode == RESTORE_OK) {
         ShowMessage(dlgtext::kRestoreSucceeded, MB_OK | MB_ICONINFORMATION);
@@ -382,6 +395,16 @@ LRESULT CVantrelDlg::OnRestoreFinished(WPARAM wParam, LPARAM) {
     ::SendMessageW(GetDlgItem(IDC_ARCHIVE_PATH), EM_SETSEL, 0, 0);
     m_bRestoreRunning = false;
     return 0;
+}
+
+void CVantrelDlg::OnEndSession(bool ending) {
+    if (!ending || !m_bRestoreRunning || !m_pRestoreThread) return;
+    m_bSessionEnding = true;
+    m_pRestoreStop->Request();
+    // The process may end as soon as this returns. The run stops at its next
+    // buffer and takes back what is unfinished; its last message arrives
+    // while this waits. Windows gives a handler a few seconds.
+    m_pRestoreThread->WaitWhilePumping(kSessionEndWaitMs);
 }
 
 void CVantrelDlg::OnBnClickedClear() {
