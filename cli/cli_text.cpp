@@ -74,6 +74,7 @@ std::string EntryReason(const RestoreFailure& failure) {
                    ResultText(failure.extractResult) + ")";
         case EntryFailure::kNotReadable: return "the restored file can't be read back";
         case EntryFailure::kInterrupted: return "the run was interrupted before it";
+        case EntryFailure::kFileInUse: return "the file at its path is in use by another program";
         case EntryFailure::kNone: break;
     }
     return "unknown failure";

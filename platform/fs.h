@@ -45,8 +45,15 @@ std::uint32_t ReadAttributes(const std::u16string& path);
 // left as it is (what it leads to is never changed).
 bool WriteAttributes(const std::u16string& path, std::uint32_t attributes);
 
+// Another program may hold a file for a moment (a virus scanner looking at
+// a new file, an indexer, a sync client): where the system enforces
+// sharing, a call refused for that reason is tried again with a growing
+// pause, up to kBusyWaitMs in all, before it fails with `*inUse` set. No
+// other refusal is retried. POSIX enforces no sharing: `*inUse` stays false.
+inline constexpr unsigned kBusyWaitMs = 3000;
+
 // DeleteFileW: removes a file; a folder is refused. False on failure.
-bool RemoveFile(const std::u16string& path);
+bool RemoveFile(const std::u16string& path, bool* inUse = nullptr);
 
 // RemoveDirectoryW: removes an empty folder; one that holds anything, and a
 // file, are refused. False on failure.
@@ -65,7 +72,7 @@ bool FindAny(const std::u16string& path);
 // Moves a file onto another path, replacing a file there
 // (MoveFileExW with MOVEFILE_REPLACE_EXISTING; rename on POSIX). A link at
 // the new path is itself replaced, never what it leads to.
-bool MoveReplacing(const std::u16string& from, const std::u16string& to);
+bool MoveReplacing(const std::u16string& from, const std::u16string& to, bool* inUse = nullptr);
 
 // What a no-replace move did.
 enum class MoveResult {

@@ -73,7 +73,8 @@ bool WriteAttributes(const std::u16string& path, std::uint32_t attributes) {
     return ::chmod(p.c_str(), mode) == 0;
 }
 
-bool RemoveFile(const std::u16string& path) {
+bool RemoveFile(const std::u16string& path, bool* inUse) {
+    if (inUse) *inUse = false;
     const std::string p = Native(path);
     struct stat st{};
     if (p.empty() || ::lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
@@ -112,7 +113,8 @@ bool FindAny(const std::u16string& path) {
     return ::lstat(p.c_str(), &st) == 0;
 }
 
-bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
+bool MoveReplacing(const std::u16string& from, const std::u16string& to, bool* inUse) {
+    if (inUse) *inUse = false;
     const std::string f = Native(from), t = Native(to);
     if (f.empty() || t.empty()) return false;
     struct stat st{};

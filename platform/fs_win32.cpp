@@ -35,7 +35,49 @@ bool WriteAttributes(const std::u16string& path, std::uint32_t attributes) {
     return ::SetFileAttributesW(W(path), attributes) != FALSE;
 }
 
-bool RemoveFile(const std::u16string& path) { return ::DeleteFileW(W(path)) != FALSE; }
+namespace {
+
+// Refusals that mean another program holds the file: a sharing violation,
+// a lock, or access denied on a file that is neither read-only nor a
+// folder (one being deleted by its holder, or mapped into memory).
+bool HeldByAnother(DWORD error, const std::u16string& path) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+    if (error != ERROR_ACCESS_DENIED) return false;
+    const DWORD attributes = ::GetFileAttributesW(W(path));
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+// Runs `call` until it succeeds, fails for another reason than a file held
+// by another program, or kBusyWaitMs have passed.
+template <typename Call>
+bool RetryWhileHeld(const std::u16string& path, bool* inUse, Call call) {
+    if (inUse) *inUse = false;
+    DWORD pause = 10;
+    DWORD waited = 0;
+    for (;;) {
+        if (call()) return true;
+        const DWORD error = ::GetLastError();
+        if (!HeldByAnother(error, path)) {
+            ::SetLastError(error);
+            return false;
+        }
+        if (waited >= kBusyWaitMs) {
+            if (inUse) *inUse = true;
+            ::SetLastError(error);
+            return false;
+        }
+        ::Sleep(pause);
+        waited += pause;
+        pause = pause * 2 > 250 ? 250 : pause * 2;
+    }
+}
+
+}  // namespace
+
+bool RemoveFile(const std::u16string& path, bool* inUse) {
+    return RetryWhileHeld(path, inUse, [&] { return ::DeleteFileW(W(path)) != FALSE; });
+}
 
 bool RemoveEmptyFolder(const std::u16string& path) { return ::RemoveDirectoryW(W(path)) != FALSE; }
 
@@ -53,8 +95,10 @@ bool FindAny(const std::u16string& path) {
     return true;
 }
 
-bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
-    return ::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING) != FALSE;
+bool MoveReplacing(const std::u16string& from, const std::u16string& to, bool* inUse) {
+    // Either file may be the one held: the new one by a scanner that opened
+    // it when it was closed, the old one by whoever uses it.
+    return RetryWhileHeld(to, inUse, [&] { return ::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING) != FALSE; });
 }
 
 MoveResult MoveNoReplace(const std::u16string& from, const std::u16string& to) {

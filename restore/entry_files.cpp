@@ -187,12 +187,13 @@ bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
 
     const FillResult filled = FillNewFile(handle, prepared.index, TimesOf(prepared.found), temporary, stop);
     if (!filled.ok) return FailFill(failure, filled);
-    if (!platform::MoveReplacing(temporary.path(), target)) {
-        const std::uint32_t guarded = Unguard(target);
-        if (guarded == platform::kInvalidAttributes || !platform::MoveReplacing(temporary.path(), target)) {
+    bool inUse = false;
+    if (!platform::MoveReplacing(temporary.path(), target, &inUse)) {
+        const std::uint32_t guarded = inUse ? platform::kInvalidAttributes : Unguard(target);
+        if (guarded == platform::kInvalidAttributes || !platform::MoveReplacing(temporary.path(), target, &inUse)) {
             // The old file stays as it was, attributes included.
             if (guarded != platform::kInvalidAttributes) platform::WriteAttributes(target, guarded);
-            return Fail(failure, EntryFailure::kTargetInTheWay);
+            return Fail(failure, inUse ? EntryFailure::kFileInUse : EntryFailure::kTargetInTheWay);
         }
     }
     temporary.Keep();

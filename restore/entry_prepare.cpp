@@ -78,9 +78,10 @@ bool RestoreFolderEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Le
         if (ledger && there.exists && ledger->IsRestored(there.identity))
             return Fail(failure, EntryFailure::kDuplicateName);
         platform::WriteAttributes(target, platform::kAttributeNormal);
-        if (!platform::RemoveFile(target)) {
+        bool inUse = false;
+        if (!platform::RemoveFile(target, &inUse)) {
             platform::WriteAttributes(target, existing);
-            return Fail(failure, EntryFailure::kTargetInTheWay);
+            return Fail(failure, inUse ? EntryFailure::kFileInUse : EntryFailure::kTargetInTheWay);
         }
     }
     ExtractFailure why = ExtractFailure::kNone;

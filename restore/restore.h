@@ -32,6 +32,7 @@ enum class EntryFailure {
     kNotReadable,      // the restored target cannot be read back
     kDuplicateName,    // an earlier entry has this name, or a name that leads to the same file
     kInterrupted,      // the run was asked to stop; entryIndex entries are restored (or checked)
+    kFileInUse,        // another program held the file at the target for longer than the run waits
 };
 
 struct RestoreFailure {

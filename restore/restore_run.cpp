@@ -92,6 +92,12 @@ int Committer::Run() {
         if (Stopped()) return EndInterrupted();
         if (!CommitEntry(next)) {
             if (!workers_) return EndFailed();
+            // With every earlier entry confirmed, no fill ran beside this
+            // entry's steps: its failure is the serial run's own.
+            if (!ledger_.OpenBefore(next)) {
+                workers_.reset();
+                return EndFailed();
+            }
             if (!RestoreSeriallyFrom(next, next)) return EndFailed();
             continue;
         }

@@ -42,8 +42,8 @@ public:
     std::int32_t Confirm();
     // The number of entries confirmed so far.
     std::int32_t Confirmed() const { return confirmed_; }
-    // Whether some started entry is not confirmed.
-    bool Unconfirmed() const { return !open_.empty(); }
+    // Whether an entry before `index` is started and not confirmed.
+    bool OpenBefore(std::int32_t index) const { return !open_.empty() && open_.front().index < index; }
 
     // A file of this run, by identity.
     bool IsRestored(const platform::FileIdentity& identity) const { return restored_.count(identity) != 0; }
