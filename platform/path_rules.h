@@ -21,6 +21,12 @@ std::u16string RemoveLastPathElement(std::u16string_view path);
 // '\', '/' and ':' separate elements.
 std::u16string_view LastPathElement(std::u16string_view path);
 
+// How much of an absolute path names the place it is rooted at, which no
+// program can make: "C:\", "\\server\share\", "\\?\C:\",
+// "\\?\UNC\server\share\", "\\?\Volume{...}\", or "/" on POSIX. '\' and
+// '/' both separate. 0 for a relative path.
+std::size_t PathRootLength(std::u16string_view path);
+
 // The folder of a path on this machine's own file system (the running
 // executable's, for instance): PathRemoveFileSpecW on Windows, everything
 // before the last '/' on POSIX ("/" for a file at the root).

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "restore/restore.h"
 
@@ -37,6 +38,11 @@ RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, Restor
 // Worker threads for this machine: none with one usable core (or when the
 // count is unknown), else one per usable core up to kMaxProducers.
 int DefaultProducerCount();
+
+// The folders a run makes, when missing, before it opens the archive: every
+// level of the destination (which ends in the separator) below its root,
+// outermost first. A share or a drive root is never among them.
+std::vector<std::u16string> DestinationChain(const std::u16string& destinationFolder);
 
 // RestoreArchive as `options` say.
 int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std::u16string& archivePath,

@@ -31,6 +31,7 @@
 
 #include "platform/cores.h"
 #include "platform/fs.h"
+#include "platform/path_rules.h"
 #include "restore/entry_restore.h"
 #include "restore/fill_workers.h"
 #include "restore/restore_internal.h"
@@ -218,19 +219,28 @@ int Committer::EndInterrupted() {
     return RESTORE_ENTRY_FAILED;
 }
 
-// The destination chain, outermost level first. Only text up to the last
-// separator becomes a folder, which is why destinations end in one.
 bool MakeDestinationChain(const std::u16string& destinationFolder) {
-    const char16_t sep = platform::kPathSeparator;
-    for (std::size_t p = destinationFolder.find(sep); p != std::u16string::npos;
-         p = destinationFolder.find(sep, p + 1)) {
-        const std::u16string prefix = destinationFolder.substr(0, p + 1);
-        if (!platform::PathExists(prefix) && !platform::MakeFolder(prefix)) return false;
+    for (const std::u16string& level : DestinationChain(destinationFolder)) {
+        if (!platform::PathExists(level) && !platform::MakeFolder(level)) return false;
     }
     return true;
 }
 
 }  // namespace
+
+// Only text up to the last separator becomes a folder, which is why
+// destinations end in one. Levels within the root ("\\server\", a share, a
+// drive) neither need nor can be made.
+std::vector<std::u16string> DestinationChain(const std::u16string& destinationFolder) {
+    const char16_t sep = platform::kPathSeparator;
+    std::vector<std::u16string> levels;
+    const std::size_t root = platform::PathRootLength(destinationFolder);
+    for (std::size_t p = destinationFolder.find(sep, root); p != std::u16string::npos;
+         p = destinationFolder.find(sep, p + 1)) {
+        levels.push_back(destinationFolder.substr(0, p + 1));
+    }
+    return levels;
+}
 
 void ArchiveCloser::operator()(ArchiveHandle* handle) const {
     std::unique_ptr<ArchiveHandle> owned(handle);

@@ -53,4 +53,32 @@ TEST(PathRules, LastPathElementFollowsTheShell) {
     }
 }
 
+struct RootCase {
+    const char* fault;
+    std::u16string path;
+    std::size_t root;  // units that name where the path is rooted
+};
+
+TEST(PathRules, RootsAreNeverTakenForFoldersToMake) {
+    const RootCase cases[] = {
+        {"drive root", u"D:\\a\\b\\", 3},
+        {"drive root with slashes", u"d:/a/", 3},
+        {"share taken for a folder", u"\\\\server\\share\\dir\\", 15},
+        {"share alone", u"\\\\server\\share\\", 15},
+        {"share without its separator", u"\\\\server\\share", 14},
+        {"long drive form", u"\\\\?\\C:\\復元\\", 7},
+        {"long share form", u"\\\\?\\UNC\\server\\share\\dir\\", 21},
+        {"volume name", u"\\\\?\\Volume{1234}\\x\\", 17},
+        {"device namespace drive", u"\\\\.\\C:\\x\\", 7},
+        {"POSIX root", u"/tmp/a/", 1},
+        {"rooted without a drive", u"\\a\\", 1},
+        {"relative path", u"a\\b\\", 0},
+        {"empty", u"", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        EXPECT_EQ(platform::PathRootLength(c.path), c.root);
+    }
+}
+
 }  // namespace

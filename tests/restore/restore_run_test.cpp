@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "restore/restore_internal.h"
 #include "restore_sandbox.h"
 
 namespace {
@@ -226,6 +227,38 @@ TEST(RestoreRun, TellsItsOwnerOnceWhenItStartsAndOnceWhenItEnds) {
             EXPECT_EQ(recorder.last.bytesDone, 3004u);
             EXPECT_EQ(recorder.last.bytesTotal, 3004u);
         }
+    }
+}
+
+// Written with '\\', run with the platform's separator.
+std::u16string Native(std::u16string path) {
+    for (char16_t& c : path) {
+        if (c == u'\\') c = platform::kPathSeparator;
+    }
+    return path;
+}
+
+TEST(RestoreRun, MakesTheDestinationBelowItsRootOnly) {
+    const struct {
+        const char* fault;
+        std::u16string destination;
+        std::vector<std::u16string> made;
+    } cases[] = {
+        {"levels made inner first, or the drive root tried", u"D:\\a\\b\\c\\",
+         {u"D:\\a\\", u"D:\\a\\b\\", u"D:\\a\\b\\c\\"}},
+        {"a server or its share taken for a folder to make", u"\\\\server\\share\\dir\\",
+         {u"\\\\server\\share\\dir\\"}},
+        {"a share's own root made", u"\\\\server\\share\\", {}},
+        {"the long share form's prefix taken for folders", u"\\\\?\\UNC\\server\\share\\d\\復元\\",
+         {u"\\\\?\\UNC\\server\\share\\d\\", u"\\\\?\\UNC\\server\\share\\d\\復元\\"}},
+        {"the long drive form's prefix taken for folders", u"\\\\?\\C:\\x\\", {u"\\\\?\\C:\\x\\"}},
+        {"text after the last separator made a folder", u"D:\\a\\b", {u"D:\\a\\"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::vector<std::u16string> made;
+        for (const auto& level : c.made) made.push_back(Native(level));
+        EXPECT_EQ(DestinationChain(Native(c.destination)), made);
     }
 }
 
