@@ -19,4 +19,13 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() { Close(); }
 
+bool FileSystemKeepsFileIds(std::u16string_view fileSystemName) {
+    std::u16string upper;
+    for (char16_t c : fileSystemName) upper.push_back(c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c);
+    // NTFS and ReFS keep ids (ReFS only in the 128-bit form); the FAT family
+    // numbers files by their directory entries. Anything unknown is not
+    // trusted: a name comparison never fails a good restore.
+    return upper == u"NTFS" || upper == u"REFS";
+}
+
 }  // namespace platform

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -17,21 +19,34 @@ using FileTime = std::uint64_t;
 // Seconds between 1601-01-01 and 1970-01-01.
 inline constexpr std::int64_t kFileTimeUnixEpochSeconds = 11644473600LL;
 
-// Which file a path or handle leads to, whatever name reached it: volume
-// serial and file index on Windows, device and inode on POSIX. Two names
+// Which file a path or handle leads to, whatever name reached it. Two names
 // the file system merges ("a" and "A" on a folded volume, a short name and
 // its long one) give the same identity.
+//
+// Windows: the volume serial and the file's 128-bit id (FileIdInfo; the
+// 64-bit index where that is missing). Volumes whose ids don't last (FAT
+// and exFAT number a file by its directory entry, which a rename changes;
+// network redirectors may reuse or zero them) are told apart by name
+// instead: the file's full normalized name (short names resolved), folded
+// to capitals as those file systems compare names. POSIX: device and inode.
 struct FileIdentity {
     std::uint64_t volume = 0;
+    std::uint64_t indexHigh = 0;
     std::uint64_t index = 0;
+    std::u16string name;  // set only where ids don't last
     bool operator==(const FileIdentity&) const = default;
 };
 
 struct FileIdentityHash {
     std::size_t operator()(const FileIdentity& id) const noexcept {
-        return static_cast<std::size_t>(id.index * 0x9E3779B97F4A7C15ull ^ id.volume);
+        return static_cast<std::size_t>((id.index ^ id.indexHigh * 31) * 0x9E3779B97F4A7C15ull ^ id.volume) ^
+               std::hash<std::u16string>()(id.name);
     }
 };
+
+// Whether a file system, named as GetVolumeInformation names it ("NTFS",
+// "FAT32"), keeps a file's id for the file's life, renames included.
+bool FileSystemKeepsFileIds(std::u16string_view fileSystemName);
 
 class File {
 public:
@@ -91,7 +106,7 @@ public:
     bool SetTimesAndNormal(FileTime creation, FileTime access, FileTime write) noexcept;
 
     // The identity of the open file. False when the OS can't tell.
-    bool GetIdentity(FileIdentity& identity) const noexcept;
+    bool GetIdentity(FileIdentity& identity) const;
 
     // Closes now; false when the OS reported an error (data may be lost).
     bool Close() noexcept;

@@ -151,7 +151,7 @@ bool File::SetTimesAndNormal(FileTime creation, FileTime access, FileTime write)
     return SetTimes(creation, access, write);
 }
 
-bool File::GetIdentity(FileIdentity& identity) const noexcept {
+bool File::GetIdentity(FileIdentity& identity) const {
     struct stat st{};
     if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0) return false;
     identity.volume = static_cast<std::uint64_t>(st.st_dev);

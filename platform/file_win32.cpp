@@ -4,10 +4,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <vector>
 #include <string>
 #include <utility>
 
 #include "platform/file.h"
+#include "platform/identity_win32.h"
 #include "platform/wide.h"
 
 namespace platform {
@@ -123,11 +127,76 @@ bool File::SetTimesAndNormal(FileTime creation, FileTime access, FileTime write)
     return ::SetFileInformationByHandle(H(handle_), FileBasicInfo, &info, sizeof info) != FALSE;
 }
 
-bool File::GetIdentity(FileIdentity& identity) const noexcept {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!IsOpen() || !::GetFileInformationByHandle(H(handle_), &info)) return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+bool File::GetIdentity(FileIdentity& identity) const { return IsOpen() && IdentityOfHandle(H(handle_), identity); }
+
+namespace {
+
+// Whether the volume holding `handle` keeps file ids, asked once per volume
+// serial and thread.
+bool VolumeKeepsFileIds(HANDLE handle, std::uint64_t serial) {
+    thread_local std::uint64_t knownSerial = 0;
+    thread_local bool knownKeeps = false;
+    thread_local bool known = false;
+    if (known && knownSerial == serial) return knownKeeps;
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    bool keeps = ::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                                 MAX_PATH + 1) != FALSE &&
+                 FileSystemKeepsFileIds(U16(fileSystem, std::wcslen(fileSystem)));
+    // A redirector may number files as it likes, whatever the server's file
+    // system does.
+    FILE_REMOTE_PROTOCOL_INFO remote{};
+    if (keeps && ::GetFileInformationByHandleEx(handle, FileRemoteProtocolInfo, &remote, sizeof remote)) keeps = false;
+    knownSerial = serial;
+    knownKeeps = keeps;
+    known = true;
+    return keeps;
+}
+
+// The file's full normalized name (short names resolved to long ones), in
+// capitals, as FAT and exFAT compare names.
+bool NameKeyOf(HANDLE handle, std::u16string& key) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+        if (n == 0) return false;
+        if (n < buffer.size()) {
+            ::CharUpperBuffW(buffer.data(), n);
+            key = U16(buffer.data(), n);
+            return true;
+        }
+        buffer.resize(n + 1);
+    }
+}
+
+}  // namespace
+
+// FILE_ID_INFO and its class, which the headers declare only for programs
+// that need Windows 8: this one starts on Windows 7, where the call fails.
+struct FileIdInfo128 {
+    ULONGLONG volumeSerialNumber;
+    BYTE fileId[16];
+};
+constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+bool IdentityOfHandle(HANDLE handle, FileIdentity& identity) {
+    identity = FileIdentity{};
+    FileIdInfo128 ids{};
+    if (::GetFileInformationByHandleEx(handle, kFileIdInfo, &ids, sizeof ids)) {
+        identity.volume = ids.volumeSerialNumber;
+        std::memcpy(&identity.index, ids.fileId, 8);
+        std::memcpy(&identity.indexHigh, ids.fileId + 8, 8);
+    } else {
+        // Before Windows 8: the 64-bit index.
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(handle, &info)) return false;
+        identity.volume = info.dwVolumeSerialNumber;
+        identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
+    if ((identity.index == 0 && identity.indexHigh == 0) || !VolumeKeepsFileIds(handle, identity.volume)) {
+        identity.index = identity.indexHigh = 0;
+        if (!NameKeyOf(handle, identity.name)) return false;
+    }
     return true;
 }
 

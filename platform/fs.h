@@ -74,6 +74,15 @@ bool FindAny(const std::u16string& path);
 // the new path is itself replaced, never what it leads to.
 bool MoveReplacing(const std::u16string& from, const std::u16string& to, bool* inUse = nullptr);
 
+// A file a move has just put at `path`, completed there: Windows gives a
+// file that replaces another by a move the old one's creation time
+// ("tunnelling", NTFS and FAT alike), and FAT numbers a file anew when it
+// moves, so the times are set again and the identity read again at its
+// place (a time of 0 is left as it is). POSIX moves keep both: only the
+// identity is read. False when the file can't be opened there.
+bool CompleteMovedFile(const std::u16string& path, FileTime creation, FileTime access, FileTime write,
+                       FileIdentity& identity);
+
 // What a no-replace move did.
 enum class MoveResult {
     kMoved,        // the file now stands at the new path

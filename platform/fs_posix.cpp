@@ -164,6 +164,13 @@ PathIdentity ReadPathIdentity(const std::u16string& path) {
     return result;
 }
 
+bool CompleteMovedFile(const std::u16string& path, FileTime, FileTime, FileTime, FileIdentity& identity) {
+    const PathIdentity there = ReadPathIdentity(path);
+    if (!there.exists) return false;
+    identity = there.identity;
+    return true;
+}
+
 std::u16string ModulePath() {
     std::vector<char> buffer(PATH_MAX + 1);
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);

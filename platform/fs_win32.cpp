@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/identity_win32.h"
 #include "platform/wide.h"
 
 namespace platform {
@@ -134,16 +135,30 @@ PathIdentity ReadPathIdentity(const std::u16string& path) {
         }
         return result;
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool known = ::GetFileInformationByHandle(h, &info) != FALSE;
-    ::CloseHandle(h);
     result.exists = true;
-    if (!known) return result;
-    result.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                    (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    result.identity.volume = info.dwVolumeSerialNumber;
-    result.identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
+        result.folder = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    }
+    IdentityOfHandle(h, result.identity);
+    ::CloseHandle(h);
     return result;
+}
+
+bool CompleteMovedFile(const std::u16string& path, FileTime creation, FileTime access, FileTime write,
+                       FileIdentity& identity) {
+    // The move has just made this our file; only its times are written.
+    HANDLE h = ::CreateFileW(W(path), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FILETIME c{static_cast<DWORD>(creation), static_cast<DWORD>(creation >> 32)};
+    FILETIME a{static_cast<DWORD>(access), static_cast<DWORD>(access >> 32)};
+    FILETIME w{static_cast<DWORD>(write), static_cast<DWORD>(write >> 32)};
+    ::SetFileTime(h, creation ? &c : nullptr, access ? &a : nullptr, write ? &w : nullptr);
+    const bool known = IdentityOfHandle(h, identity);
+    ::CloseHandle(h);
+    return known;
 }
 
 std::u16string ModulePath() {

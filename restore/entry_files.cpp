@@ -197,7 +197,12 @@ bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
         }
     }
     temporary.Keep();
-    if (ledger) ledger->Complete(&filled.identity);
+    // The new file's times win over the old one's, and its identity is the
+    // one it has at its place.
+    const EntryTimes times = TimesOf(prepared.found);
+    platform::FileIdentity placed;
+    const bool known = platform::CompleteMovedFile(target, times.creation, times.access, times.write, placed);
+    if (ledger) ledger->Complete(known ? &placed : &filled.identity);
     return true;
 }
 

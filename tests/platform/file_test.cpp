@@ -269,3 +269,19 @@ TEST(Cores, UsableCoresCountsTheProcessorsThisProcessMayUse) {
 }
 
 }  // namespace
+
+namespace {
+
+// Which volumes identify a file by its id and which by its name: a file
+// system whose ids change on a rename (FAT, exFAT) or that is unknown must
+// never be trusted with ids, or a good restore fails as a duplicate.
+TEST(Identity, IdsAreTrustedOnlyWhereTheyLast) {
+    const struct {
+        std::u16string fileSystem;
+        bool keepsIds;
+    } cases[] = {{u"NTFS", true}, {u"ReFS", true},   {u"ntfs", true},  {u"FAT", false}, {u"FAT32", false},
+                 {u"exFAT", false}, {u"UDF", false}, {u"", false}, {u"NTFS2", false}};
+    for (const auto& c : cases) EXPECT_EQ(platform::FileSystemKeepsFileIds(c.fileSystem), c.keepsIds);
+}
+
+}  // namespace
