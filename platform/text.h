@@ -22,6 +22,15 @@ std::string Utf16ToAnsi(std::u16string_view text, bool* usedDefault = nullptr);
 // The ANSI code page number in force (932 under a Japanese locale).
 unsigned AnsiCodePage();
 
+// The two conversions above for a code page given by number, with the
+// flags and arguments that code page accepts: UTF-8 (65001, which Windows
+// offers as the system code page) takes neither the no-best-fit flag nor a
+// default character, and has no character it lacks; only a lone surrogate
+// can't go into it, which sets `usedDefault`. The POSIX back end knows 932
+// and 65001; other code pages give empty text.
+std::u16string CodePageToUtf16(std::string_view bytes, unsigned codePage);
+std::string Utf16ToCodePage(std::u16string_view text, unsigned codePage, bool* usedDefault = nullptr);
+
 // UTF-8 and UTF-16 (portable; ill-formed input becomes U+FFFD).
 std::u16string Utf8ToUtf16(std::string_view bytes);
 std::string Utf16ToUtf8(std::u16string_view text);

@@ -183,4 +183,27 @@ std::string Utf16ToAnsi(std::u16string_view text, bool* usedDefault) {
 
 unsigned AnsiCodePage() { return 932; }
 
+std::u16string CodePageToUtf16(std::string_view bytes, unsigned codePage) {
+    if (codePage == 932) return AnsiToUtf16(bytes);
+    if (codePage == 65001) return Utf8ToUtf16(bytes);
+    return {};
+}
+
+std::string Utf16ToCodePage(std::u16string_view text, unsigned codePage, bool* usedDefault) {
+    if (usedDefault) *usedDefault = false;
+    if (codePage == 932) return Utf16ToAnsi(text, usedDefault);
+    if (codePage != 65001) return {};
+    // A lone surrogate is the one thing UTF-8 can't hold.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if ((high || low) && usedDefault) {
+            *usedDefault = true;
+        }
+    }
+    return Utf16ToUtf8(text);
+}
+
 }  // namespace platform

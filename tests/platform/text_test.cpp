@@ -81,6 +81,35 @@ TEST(AnsiCodePage, BrokenMultiByteTextReadsAsWindowsReadsIt) {
     for (const auto& c : cases) EXPECT_EQ(platform::AnsiToUtf16(c.ansi), c.wide) << c.fault;
 }
 
+// Windows may run with UTF-8 as its ANSI code page: the conversions must
+// use only what that code page accepts, and still convert.
+TEST(AnsiCodePage, Utf8AsTheSystemCodePageConverts) {
+    const struct {
+        const char* fault;
+        std::u16string wide;
+        std::string bytes;
+        bool usedDefault;
+    } cases[] = {
+        {"Japanese path refused", u"D:\\データ\\写真", "D:\\\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\\\xE5\x86\x99\xE7\x9C\x9F", false},
+        {"accented letter defaulted where UTF-8 has it", u"caf\u00E9", "caf\xC3\xA9", false},
+        {"emoji split", u"\U0001F600", "\xF0\x9F\x98\x80", false},
+        {"lone surrogate passed as a character", u"a\xD800" u"b", "a\xEF\xBF\xBD" "b", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        bool usedDefault = !c.usedDefault;
+        EXPECT_EQ(platform::Utf16ToCodePage(c.wide, 65001, &usedDefault), c.bytes);
+        EXPECT_EQ(usedDefault, c.usedDefault);
+        if (!c.usedDefault) {
+            EXPECT_EQ(platform::CodePageToUtf16(c.bytes, 65001), c.wide);
+        }
+    }
+    // The same calls for 932 keep refusing what that code page lacks.
+    bool usedDefault = false;
+    EXPECT_EQ(platform::Utf16ToCodePage(u"caf\u00E9", 932, &usedDefault), "caf?");
+    EXPECT_TRUE(usedDefault);
+}
+
 TEST(Utf8, RoundTripsAndRepairsIllFormedInput) {
     const std::u16string text = u"Photos/写真\U0001F600.txt";
     EXPECT_EQ(platform::Utf8ToUtf16(platform::Utf16ToUtf8(text)), text);
