@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/vantrel_app.h"
+#include "platform/system_library.h"
 #include "platform/wide.h"
 #include "ui/framework.h"
 #include "ui/taskbar_progress.h"
@@ -68,6 +69,9 @@ public:
     bool ActivateWindowTitled(const std::u16string& title) override {
         HWND existing = ::FindWindowW(nullptr, W(title));
         if (!existing) return false;
+        // A minimized window is restored first: shown as it is, it would stay
+        // a button on the taskbar.
+        if (::IsIconic(existing)) ::ShowWindow(existing, SW_RESTORE);
         ::SetForegroundWindow(existing);
         ::ShowWindow(existing, SW_SHOW);
         return true;
@@ -117,6 +121,8 @@ std::u16string ArchiveArgument() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Before anything loads a DLL of its own accord.
+    platform::SearchDllsInSystemFolderOnly();
     // The one optional archive is the only thing read from the command
     // line; reading it touches nothing, so start-up keeps its order.
     theApp.m_strArchiveArgument = ArchiveArgument();
