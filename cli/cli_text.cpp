@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/file_time.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 
 std::string UsageText() {
@@ -41,7 +42,7 @@ namespace {
 const char* ExtractReason(ExtractFailure failure) {
     switch (failure) {
         case ExtractFailure::kUnsafeName: return "unsafe name: it would leave the destination folder";
-        case ExtractFailure::kPathTooLong: return "the path is longer than 259 characters";
+        case ExtractFailure::kPathTooLong: return "the path is longer than this system takes";
         case ExtractFailure::kCreateFailed: return "the output file could not be created";
         case ExtractFailure::kOpenFailed: return "its local header is unreadable or disagrees with the directory";
         case ExtractFailure::kReadFailed: return "the archive could not be read (cut short?)";
@@ -62,7 +63,11 @@ std::string EntryReason(const RestoreFailure& failure) {
                    ResultText(failure.extractResult) + ")";
         case EntryFailure::kEmptyName: return "the entry has no name";
         case EntryFailure::kUnsafeName: return "unsafe name: it would leave the destination folder";
-        case EntryFailure::kPathTooLong: return "the path is longer than 259 characters";
+        case EntryFailure::kPathTooLong:
+            return std::string("its path is longer than this system takes (") + platform::PathLimitText() + ")";
+        case EntryFailure::kNameTooLong:
+            return std::string("a name in its path is longer than the file system takes (") +
+                   platform::NameLimitText() + ")";
         case EntryFailure::kNotFound: return "the entry could not be found by its name";
         case EntryFailure::kNameMismatch: return "an earlier entry has the same name apart from letter case";
         case EntryFailure::kDuplicateName: return "an earlier entry has the same name or restores to the same file";

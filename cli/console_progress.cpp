@@ -16,23 +16,14 @@ StopRequest g_stop;
 void RequestStop() { g_stop.Request(); }
 std::unique_ptr<platform::InterruptCatcher> g_catcher;
 
-bool IsAbsolute(const std::u16string& path) {
-    if (path.empty()) return false;
-    if (path[0] == u'/' || path[0] == u'\\') return true;
-    return path.size() >= 2 && path[1] == u':';
-}
-
 }  // namespace
 
 std::u16string AbsolutePath(std::u16string path) {
     for (char16_t& c : path) {
         if (c == u'/') c = platform::kPathSeparator;
     }
-    if (IsAbsolute(path)) return path;
-    std::u16string current;
-    if (!platform::GetCurrentFolder(current)) return path;
-    if (current.empty() || current.back() != platform::kPathSeparator) current.push_back(platform::kPathSeparator);
-    return current + path;
+    const std::u16string full = platform::FullPath(path);
+    return full.empty() ? path : full;
 }
 
 ConsoleInterrupts::ConsoleInterrupts() { g_catcher = std::make_unique<platform::InterruptCatcher>(&RequestStop); }

@@ -12,6 +12,7 @@
 
 #include "platform/file.h"
 #include "platform/identity_win32.h"
+#include "platform/path_rules.h"
 #include "platform/wide.h"
 
 namespace platform {
@@ -30,14 +31,14 @@ FILETIME ToFiletime(FileTime t) {
 
 File File::OpenForReading(std::u16string_view path) {
     const std::u16string p(path);
-    HANDLE h = ::CreateFileW(W(p), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileW(W(LongPathForm(p)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) return File();
     return File(reinterpret_cast<std::intptr_t>(h));
 }
 
 File File::CreateAlways(std::u16string_view path, std::uint32_t attributes) {
     const std::u16string p(path);
-    HANDLE h = ::CreateFileW(W(p), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    HANDLE h = ::CreateFileW(W(LongPathForm(p)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) return File();
     return File(reinterpret_cast<std::intptr_t>(h));
 }
@@ -47,7 +48,7 @@ File File::CreateNew(std::u16string_view path, bool* existed) {
     const std::u16string p(path);
     // CREATE_NEW fails on anything at the path, a link (dangling or not)
     // included, so nothing is ever created or written through one.
-    HANDLE h = ::CreateFileW(W(p), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileW(W(LongPathForm(p)), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) {
         const DWORD error = ::GetLastError();
         if (existed) *existed = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;

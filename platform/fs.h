@@ -25,6 +25,21 @@ inline constexpr std::uint32_t kAttributeNormal = 0x80;
 // A symbolic link or junction: the path leads somewhere else.
 inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 
+// Whether a path, or one name in it, fits what this platform's file calls
+// take. Windows: 32,767 units less the longest prefix of the long form (the
+// platform layer hands long paths over in that form), names of 255 units.
+// POSIX: PATH_MAX and NAME_MAX, counted in bytes of UTF-8.
+bool PathFits(std::u16string_view path);
+bool NameFits(std::u16string_view name);
+// Those limits in words, for messages ("32,760 characters").
+const char* PathLimitText();
+const char* NameLimitText();
+
+// The absolute form of a path given by a user (GetFullPathNameW: ".." and
+// "." resolved, '/' made '\\', any length; POSIX: joined to the current
+// folder, left for the kernel to resolve). Empty on failure.
+std::u16string FullPath(const std::u16string& path);
+
 // GetCurrentDirectoryW / SetCurrentDirectoryW. False on failure.
 bool GetCurrentFolder(std::u16string& folder);
 bool SetCurrentFolder(const std::u16string& folder);

@@ -11,6 +11,7 @@
 #include <clocale>
 #include <climits>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "platform/fs.h"
@@ -25,6 +26,22 @@ namespace {
 std::string Native(const std::u16string& path) { return Utf16ToUtf8(path); }
 
 }  // namespace
+
+bool PathFits(std::u16string_view path) { return Utf16ToUtf8(path).size() < PATH_MAX; }
+bool NameFits(std::u16string_view name) { return Utf16ToUtf8(name).size() <= NAME_MAX; }
+const char* PathLimitText() { return "4,095 bytes (PATH_MAX)"; }
+const char* NameLimitText() { return "255 bytes (NAME_MAX)"; }
+
+// Joined, not cleaned: ".." after a link means the link's parent to the
+// kernel, which the text can't know.
+std::u16string FullPath(const std::u16string& path) {
+    if (path.empty()) return {};
+    if (path[0] == u'/') return path;
+    std::u16string current;
+    if (!GetCurrentFolder(current)) return {};
+    if (current.empty() || current.back() != u'/') current.push_back(u'/');
+    return current + path;
+}
 
 bool GetCurrentFolder(std::u16string& folder) {
     std::vector<char> buffer(PATH_MAX + 1);

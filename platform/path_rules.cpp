@@ -38,4 +38,17 @@ std::size_t PathRootLength(std::u16string_view path) {
     return 0;
 }
 
+std::u16string LongPathForm(std::u16string_view path) {
+    std::u16string form(path);
+    if (path.size() < kLongFormFrom) return form;
+    const bool drive = StartsWithDrive(path, 0);
+    const bool share = path.size() > 2 && IsSlash(path[0]) && IsSlash(path[1]) && path[2] != u'?' && path[2] != u'.';
+    if (!drive && !share) return form;
+    // The long form is taken as it stands: no '/' is turned into '\\' for it.
+    for (char16_t& c : form) {
+        if (c == u'/') c = u'\\';
+    }
+    return drive ? u"\\\\?\\" + form : u"\\\\?\\UNC" + form.substr(1);
+}
+
 }  // namespace platform

@@ -27,6 +27,18 @@ std::u16string_view LastPathElement(std::u16string_view path);
 // '/' both separate. 0 for a relative path.
 std::size_t PathRootLength(std::u16string_view path);
 
+// Paths of at least this many units go to Win32 file calls in the long
+// form: from here on CreateDirectoryW (which keeps room for an 8.3 name) and
+// soon every other call refuse a plain path. Shorter ones go as they are,
+// so that what Windows does with them stays what it always was.
+inline constexpr std::size_t kLongFormFrom = 248;
+
+// The "\\?\" form of an absolute Windows path ("\\?\C:\...",
+// "\\?\UNC\server\share\..."), with '/' made '\', which reaches 32,767
+// units. A path already in that form, a relative one and one shorter than
+// kLongFormFrom come back as they are.
+std::u16string LongPathForm(std::u16string_view path);
+
 // The folder of a path on this machine's own file system (the running
 // executable's, for instance): PathRemoveFileSpecW on Windows, everything
 // before the last '/' on POSIX ("/" for a file at the root).

@@ -17,8 +17,8 @@ bool Fail(RestoreFailure* failure, EntryFailure reason) {
     return false;
 }
 
-// A temporary file's name is at most this long; shorter where the folder
-// leaves less room (the target fits, so its leaf's length always does).
+// A temporary file's name: a tilde and seven random letters or digits,
+// never shorter, so that the name space stays large in any folder.
 constexpr std::size_t kTempNameUnits = 8;
 constexpr int kTempNameAttempts = 32;
 
@@ -34,12 +34,8 @@ std::u16string RandomName(std::size_t length) {
         const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         return (static_cast<std::uint64_t>(device()) << 32) ^ now;
     }());
-    std::u16string name;
-    if (length >= 2) {
-        name.push_back(u'~');
-        --length;
-    }
-    for (std::size_t i = 0; i < length; ++i) name.push_back(kAlphabet[generator() % 36]);
+    std::u16string name(1, u'~');
+    for (std::size_t i = 1; i < length; ++i) name.push_back(kAlphabet[generator() % 36]);
     return name;
 }
 
@@ -176,13 +172,13 @@ bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
     if (there.folder) return Fail(failure, EntryFailure::kTargetInTheWay);
 
     const std::u16string folder = prepared.plan.Folder();
-    if (folder.size() >= kMaxPathUnits) return Fail(failure, EntryFailure::kPathTooLong);
-    const std::size_t length = std::min(kTempNameUnits, kMaxPathUnits - folder.size());
+    if (!platform::PathFits(folder + std::u16string(kTempNameUnits, u'~')))
+        return Fail(failure, EntryFailure::kPathTooLong);
     NewFile temporary;
     Creation created = Creation::kExists;
     for (int attempt = 0; attempt < kTempNameAttempts && created == Creation::kExists; ++attempt)
-        created = CreateNewFile(folder + RandomName(length), temporary);
-    if (created == Creation::kExists) return Fail(failure, EntryFailure::kPathTooLong);
+        created = CreateNewFile(folder + RandomName(kTempNameUnits), temporary);
+    if (created == Creation::kExists) return FailCreate(failure);
     if (created == Creation::kFailed) return FailCreate(failure);
 
     const FillResult filled = FillNewFile(handle, prepared.index, TimesOf(prepared.found), temporary, stop);

@@ -103,8 +103,11 @@ EntryFailure PlanEntryTarget(const std::u16string& entryName, const std::u16stri
     }
     NameParts split;
     if (!SplitName(cleaned, split)) return EntryFailure::kUnsafeName;
+    for (const std::u16string_view part : split.parts) {
+        if (!platform::NameFits(part)) return EntryFailure::kNameTooLong;
+    }
     plan = PlanTarget(split, destinationFolder);
-    if (plan.target.size() > kMaxPathUnits) return EntryFailure::kPathTooLong;
+    if (!platform::PathFits(plan.target)) return EntryFailure::kPathTooLong;
     return EntryFailure::kNone;
 }
 

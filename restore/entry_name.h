@@ -27,15 +27,13 @@ struct TargetPlan {
 // Plans the target of `entryName` below `destinationFolder` (absolute,
 // ending in the separator). kNone when the name may be restored; else why
 // not: kEmptyName, kUnsafeName (leaves the destination, names a device, a
-// level ending in a dot or a space), kPathTooLong.
+// level ending in a dot or a space), kNameTooLong (a level the file system
+// can't name), kPathTooLong (a path the platform can't take).
 EntryFailure PlanEntryTarget(const std::u16string& entryName, const std::u16string& destinationFolder,
                              TargetPlan& plan);
 
 // Windows opens a device for these names ("NUL", "com1.txt"), in any folder.
 bool IsDeviceName(std::u16string_view component);
-
-// The longest target path the engine makes, in UTF-16 units.
-inline constexpr std::size_t kMaxPathUnits = 259;
 
 // The folder chain of the previous entry, known to exist. Archives list the
 // entries of one folder together, so most entries would ask the disk again

@@ -27,8 +27,17 @@ bool PlanEntry(const std::u16string& entryName, const std::u16string& destinatio
     const EntryFailure judged = PlanEntryTarget(entryName, destinationFolder, prepared.plan);
     if (judged != EntryFailure::kNone) return Fail(failure, judged);
 
-    if (FindEntryByName(handle, entryName, &prepared.index, prepared.found) != ARCHIVE_OK)
+    // The name search takes names up to kMaxSearchNameUnits; a longer one,
+    // which the format allows and deep backups hold, is taken from the
+    // catalogue position the run read it from. Two such names that differ
+    // only in case are then told apart by the file system, as any names are.
+    if (entryName.size() > kMaxSearchNameUnits && expectedIndex >= 0) {
+        prepared.index = expectedIndex;
+        if (GetArchiveEntry(handle, expectedIndex, prepared.found) != ARCHIVE_OK)
+            return Fail(failure, EntryFailure::kNotFound);
+    } else if (FindEntryByName(handle, entryName, &prepared.index, prepared.found) != ARCHIVE_OK) {
         return Fail(failure, EntryFailure::kNotFound);
+    }
     if (failure) failure->entryIndex = expectedIndex >= 0 ? expectedIndex : prepared.index;
     // The search ignores ASCII case; the disk may not. Of two names that
     // differ only in case, the later one fails here.

@@ -22,7 +22,8 @@ enum class EntryFailure {
     kFetchFailed,      // the entry record could not be read from the catalogue
     kEmptyName,        // the entry has no name
     kUnsafeName,       // the name would leave the destination (.., :, leading separator)
-    kPathTooLong,      // the target path does not fit 260 units
+    kPathTooLong,      // the target path does not fit the platform's limit (platform::PathFits)
+    kNameTooLong,      // a name in the target path is longer than the file system takes
     kNotFound,         // the name search did not find the entry
     kNameMismatch,     // an earlier entry differs from this one only in ASCII case
     kFolderFailed,     // a folder level could not be made (a file is in the way)

@@ -308,10 +308,15 @@ int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std
     // read the archive through handles of their own, opened here too, so
     // that everything depending on the current folder happens on this
     // thread, within this moment.
+    // A destination longer than Windows lets a current folder be (where
+    // long paths are not enabled system-wide) is handed to the reader as its
+    // base directly; the current folder is left alone then.
+    const bool longDestination = destinationFolder.size() >= platform::kLongFormFrom;
     std::u16string saved;
     if (!platform::GetCurrentFolder(saved)) saved.clear();
-    if (!platform::SetCurrentFolder(destinationFolder)) return RESTORE_NO_ARCHIVE;
-    OwnedArchive archive(OpenArchive(archivePath).release());
+    if (!longDestination && !platform::SetCurrentFolder(destinationFolder)) return RESTORE_NO_ARCHIVE;
+    OwnedArchive archive((longDestination ? OpenArchiveIn(archivePath, destinationFolder) : OpenArchive(archivePath))
+                             .release());
     ArchiveResult readerResult = lastReaderResult;
     ArchiveEntry record;
     const bool counted = archive && GetArchiveEntry(archive.get(), -1, record) == ARCHIVE_OK;
@@ -324,7 +329,7 @@ int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std
         if (!handle) break;
         workerHandles.push_back(std::move(handle));
     }
-    if (!saved.empty()) platform::SetCurrentFolder(saved);
+    if (!longDestination && !saved.empty()) platform::SetCurrentFolder(saved);
     if (!archive) {
         why.openResult = readerResult;
         return RESTORE_OPEN_FAILED;

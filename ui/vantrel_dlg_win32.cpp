@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fs.h"
 #include "ui/about_dlg.h"
 #include "ui/backup_name.h"
 
@@ -332,7 +333,9 @@ void CVantrelDlg::OnBnClickedRestore() {
     if (!BrowseForRestoreFolder(m_hWnd, folder, Prompts())) return;
     for (;;) {
         const std::u16string target = folder + m_strBackupName;
-        if (!::PathFileExistsW(W(target))) break;
+        // The item's name comes from the backup, so the path may pass 260
+        // units: the platform layer asks about it in the long form.
+        if (!platform::PathExists(target)) break;
         if (ShowMessage(dlgtext::kConfirmOverwrite, MB_YESNO | MB_ICONQUESTION) == IDYES) break;
         // Turned down: the browser opens again on the dialog's proposal.
         folder = m_strRestoreFolder;
@@ -467,7 +470,7 @@ void CVantrelDlg::OnDropFiles(HDROP drop) {
     if (::DragQueryFileW(drop, 0, name.data(), length + 1) != length) return;
     const std::u16string path = U16(name.data(), length);
     // A folder is no archive: nothing happens, not even a warning.
-    if (::PathIsDirectoryW(W(path))) return;
+    if (platform::IsFolder(path)) return;
     SelectArchive(path);
 }
 

@@ -52,13 +52,18 @@ void FillEntry(const ArchiveEntryA& a, ArchiveEntry& entry) {
 }  // namespace
 
 std::unique_ptr<ArchiveHandle> OpenArchive(const std::u16string& path) {
-    auto reader = std::make_unique<ArchiveReader>();
     std::u16string current;
-    if (platform::GetCurrentFolder(current)) {
+    if (!platform::GetCurrentFolder(current)) current.clear();
+    return OpenArchiveIn(path, current);
+}
+
+std::unique_ptr<ArchiveHandle> OpenArchiveIn(const std::u16string& path, std::u16string baseFolder) {
+    auto reader = std::make_unique<ArchiveReader>();
+    if (!baseFolder.empty()) {
         // A folder that already ends in a separator (a drive root) gets no
         // second one.
-        if (current.empty() || !IsSeparator(current.back())) current.push_back(platform::kPathSeparator);
-        reader->baseFolder = std::move(current);
+        if (!IsSeparator(baseFolder.back())) baseFolder.push_back(platform::kPathSeparator);
+        reader->baseFolder = std::move(baseFolder);
     }
 
     ArchiveResult result = ARCHIVE_OK;

@@ -55,7 +55,7 @@ struct ArchiveEntry {
 enum class ExtractFailure {
     kNone,
     kUnsafeName,      // the name or target path would leave the base folder
-    kPathTooLong,     // a path does not fit the 260-unit limit
+    kPathTooLong,     // a path does not fit the platform's limit (platform::PathFits)
     kCreateFailed,    // the output file could not be created
     kOpenFailed,      // the entry's local header is unreadable or disagrees
     kReadFailed,      // the archive could not be read (truncated, I/O error)
@@ -82,6 +82,10 @@ struct ArchiveHandle {
 // lastReaderResult then holds ARCHIVE_NO_FILE or the catalogue status.
 std::unique_ptr<ArchiveHandle> OpenArchive(const std::u16string& path);
 
+// OpenArchive with `baseFolder` as the reader's baseFolder instead of the
+// current folder: for a destination longer than a current folder may be.
+std::unique_ptr<ArchiveHandle> OpenArchiveIn(const std::u16string& path, std::u16string baseFolder);
+
 // A second handle on the archive that `original` has open, at `path`, for
 // reading entries on another thread: a file handle, cursor and stream of its
 // own over the catalogue `original` built (shared, never changed once
@@ -100,7 +104,9 @@ ArchiveResult GetArchiveEntry(ArchiveHandle* handle, std::int32_t index, Archive
 
 // First entry, in directory order, whose name equals `name` with ASCII case
 // ignored. `index` (optional) becomes -1 when none is found
-// (ARCHIVE_NOT_FOUND).
+// (ARCHIVE_NOT_FOUND), also for a name longer than kMaxSearchNameUnits,
+// which the search refuses.
+inline constexpr std::size_t kMaxSearchNameUnits = 255;
 ArchiveResult FindEntryByName(ArchiveHandle* handle, std::u16string_view name, std::int32_t* index,
                               ArchiveEntry& entry);
 

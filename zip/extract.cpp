@@ -15,9 +15,6 @@
 
 namespace {
 
-// Paths are limited to 260 units with the terminator, as the buffers of the
-// rest of the tool and MAX_PATH on Windows are.
-constexpr std::size_t kMaxPath = 259;
 
 // Bigger than the stream's input chunk: inflate is markedly faster with room
 // to write into, and the buffer is one per extraction, not per byte.
@@ -80,7 +77,7 @@ bool IsSafeEntryName(std::u16string_view name) {
 void EnsureFolderChain(std::u16string_view root, std::u16string_view path) {
     if (root.empty() || path.empty()) return;
     if (!IsSafeEntryName(path)) return;
-    if (root.size() + path.size() > kMaxPath) return;
+    if (!platform::PathFits(std::u16string(root) + std::u16string(path))) return;
     MakeChain(root, path);
 }
 
@@ -190,13 +187,13 @@ ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std:
         const std::u16string name =
             entry.utf8Name ? platform::Utf8ToUtf16(entry.name) : platform::AnsiToUtf16(entry.name);
         if (!IsSafeEntryName(name)) return Fail(failure, ExtractFailure::kUnsafeName, ARCHIVE_NO_FILE);
-        if (reader->baseFolder.empty() || reader->baseFolder.size() + name.size() > kMaxPath)
+        if (reader->baseFolder.empty() || !platform::PathFits(reader->baseFolder + name))
             return Fail(failure, ExtractFailure::kPathTooLong, ARCHIVE_NO_FILE);
         EnsureFolderChain(reader->baseFolder, name);
         return Fail(failure, ExtractFailure::kNone, ARCHIVE_OK);
     }
 
-    if (targetPath.size() > kMaxPath) return Fail(failure, ExtractFailure::kPathTooLong, ARCHIVE_NO_FILE);
+    if (!platform::PathFits(targetPath)) return Fail(failure, ExtractFailure::kPathTooLong, ARCHIVE_NO_FILE);
     // No password exists anywhere: an encrypted entry can only come out as
     // ciphertext, so nothing is written for it.
     if (catalog->currentHeader.flags & kFlagEncrypted)
