@@ -81,4 +81,26 @@ TEST(PathRules, RootsAreNeverTakenForFoldersToMake) {
     }
 }
 
+TEST(PathRules, LongPathsGoToWin32CallsInTheLongForm) {
+    const std::u16string deep = u"\\" + std::u16string(300, u'd');
+    const struct {
+        const char* fault;
+        std::u16string path;
+        std::u16string form;
+    } cases[] = {
+        {"long drive path left plain", u"C:" + deep, u"\\\\?\\C:" + deep},
+        {"long share path given the drive form", u"\\\\srv\\share" + deep, u"\\\\?\\UNC\\srv\\share" + deep},
+        {"slash kept in the long form", u"C:/a" + deep, u"\\\\?\\C:\\a" + deep},
+        {"long form prefixed twice", u"\\\\?\\C:" + deep, u"\\\\?\\C:" + deep},
+        {"short path changed", u"C:\\a\\b.txt", u"C:\\a\\b.txt"},
+        {"path just below the threshold changed", u"C:\\" + std::u16string(platform::kLongFormFrom - 4, u'x'),
+         u"C:\\" + std::u16string(platform::kLongFormFrom - 4, u'x')},
+        {"relative path made absolute", std::u16string(300, u'r'), std::u16string(300, u'r')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        EXPECT_EQ(Utf8(platform::LongPathForm(c.path)), Utf8(c.form));
+    }
+}
+
 }  // namespace
