@@ -5,6 +5,9 @@ big TOTAL_MIB DIR:   8 files, together TOTAL_MIB MiB: three of text, three
                      of random bytes, two of repetitive data.
 many COUNT DIR:      COUNT files of 1-16 KiB of text-like data in a tree of
                      three levels (folders of folders of files).
+one KIND:MIB DIR:    one file of MIB MiB, KIND text (deflates, and takes
+                     real work to inflate) or random (incompressible: zip
+                     stores it).
 """
 
 import os
@@ -92,12 +95,25 @@ def many(count, folder):
         leaf += 1
 
 
+def one(spec, folder):
+    kind, mib = spec.split(":")
+    rng = random.Random(3)
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "%s.bin" % kind)
+    if kind == "text":
+        write_text(path, int(mib) << 20, rng)
+    else:
+        write_random(path, int(mib) << 20, rng)
+
+
 def main():
-    if len(sys.argv) != 4 or sys.argv[1] not in ("big", "many"):
+    if len(sys.argv) != 4 or sys.argv[1] not in ("big", "many", "one"):
         print(__doc__, file=sys.stderr)
         return 2
     if sys.argv[1] == "big":
         big(int(sys.argv[2]), sys.argv[3])
+    elif sys.argv[1] == "one":
+        one(sys.argv[2], sys.argv[3])
     else:
         many(int(sys.argv[2]), sys.argv[3])
     return 0

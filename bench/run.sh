@@ -5,8 +5,14 @@
 # 3-level tree). With --serial-cli, also a one-core run (taskset -c 0) of
 # sorvane-cli next to that older build, for the one-core comparison.
 #
-#   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--rounds N] [--cli PATH]
-#                [--serial-cli PATH] [--work DIR] [--fresh-fs GIB]
+#   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--single "KIND:MIB ..."]
+#                [--rounds N] [--cli PATH] [--serial-cli PATH] [--work DIR]
+#                [--fresh-fs GIB]
+#
+# --single adds archives of one entry: text:MIB (deflated, inflating is the
+# work) and random:MIB (incompressible, stored), e.g. --single "text:2048
+# random:2048". Without --fresh-fs every tool writes into fresh folders of
+# the ordinary file system the work folder lies on.
 #
 # --fresh-fs (as root): each archive's runs in each round write into a new
 # ext4 file system of GIB GiB on a loop device, so none inherits the deleted
@@ -24,6 +30,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 big_mibs="256 1024"
 file_counts="5000 20000"
+singles=""
 rounds=5
 cli="$top/build/cli/sorvane-cli"
 serial_cli=""
@@ -34,12 +41,13 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --big-mib) big_mibs=$2; shift 2 ;;
     --files) file_counts=$2; shift 2 ;;
+    --single) singles=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --cli) cli=$2; shift 2 ;;
     --serial-cli) serial_cli=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --fresh-fs) fresh_gib=$2; shift 2 ;;
-    *) sed -n '2,19p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,25p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -74,6 +82,7 @@ make_archive() {  # name kind size
 names=()
 for mib in $big_mibs; do make_archive "big-$mib" big "$mib"; names+=("big-$mib"); done
 for count in $file_counts; do make_archive "many-$count" many "$count"; names+=("many-$count"); done
+for spec in $singles; do make_archive "one-${spec/:/-}" one "$spec"; names+=("one-${spec/:/-}"); done
 
 run_one() {  # tool archive-name round
   local tool=$1 name=$2 round=$3
