@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the four configurations: native, native with sanitizers, native
 # with ThreadSanitizer (only the reader, restore and platform tests, which
-# are where threads meet), Windows.
+# are where threads meet; scripts/test.sh expects exactly these), Windows.
+# Nothing here runs Wine: the Windows test programs list their tests when
+# CTest starts, inside the wine session that scripts/test.sh opens.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"

@@ -1,24 +1,42 @@
 #!/usr/bin/env bash
-# Makes the throwaway Wine prefix the Windows tests run in: IPA P Gothic,
-# drawn to the metrics of the Windows Japanese UI fonts, stands in for
-# "MS UI Gothic" so labels fit their rectangles; windows are unmanaged (there is no window
-# manager under Xvfb; managed hidden windows cost seconds each).
+# Makes the throwaway Wine prefix the Windows tests and the dialog run in:
+# IPA P Gothic, drawn to the metrics of the Windows Japanese UI fonts, stands
+# in for "MS UI Gothic" so labels fit their rectangles; windows are unmanaged
+# (there is no window manager under Xvfb; managed hidden windows cost
+# seconds each). Everything Wine does once per prefix happens here, on the
+# session's display, before any program under test starts: creating the
+# prefix, its first desktop, the font cache.
+#
+# It runs inside a wine session (scripts/wine-session.sh), which owns the
+# prefix meanwhile; called on its own, it starts one.
 set -euo pipefail
-export WINEPREFIX=${SORVANE_WINEPREFIX:-/tmp/sorvane-wine}
-export HOME=${SORVANE_WINEHOME:-${WINEPREFIX}-home}
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -z "${SORVANE_WINE_SESSION:-}" ] || [ "$SORVANE_WINE_SESSION" != "${SORVANE_WINEPREFIX:-}" ]; then
+  exec "$here/wine-session.sh" true
+fi
+export WINEPREFIX=$SORVANE_WINEPREFIX
+export HOME=$SORVANE_WINEHOME
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=-all
-mkdir -p "$HOME"
-[ -f "$WINEPREFIX/.sorvane-ready-2" ] && exit 0
-exec 9>"${WINEPREFIX}.lock"
-flock 9
-[ -f "$WINEPREFIX/.sorvane-ready-2" ] && exit 0
-# A persistent server (the test wrapper starts one) would make the waits
-# below endless; Wine's own processes must not inherit the lock either.
-wineserver -k 9>&- </dev/null >/dev/null 2>&1 || true
-wineboot -i 9>&- </dev/null >/dev/null 2>&1 || true
-wineserver -w 9>&-
-reg=$(mktemp --suffix=.reg)
+ready="$WINEPREFIX/.sorvane-ready-4"
+[ -f "$ready" ] && exit 0
+
+echo "preparing the Wine prefix $WINEPREFIX (once per checkout)" >&2
+# Wine's programs run detached from the caller's output and its lock.
+quiet() { "$@" </dev/null >/dev/null 2>&1 9>&-; }
+quiet wineboot -i || true
+quiet wineserver -w
+# This Wine finds TrueType fonts in the prefix's Fonts folder, not where
+# Debian's fonts-wine puts Wine's own: Marlett there draws the caption's
+# buttons (without it the close box is a letter "r").
+marlett=/usr/share/wine/fonts/marlett.ttf
+if [ ! -f "$marlett" ]; then
+  echo "prepare-wine.sh: $marlett is missing (fonts-wine; scripts/setup.sh installs it)" >&2
+  exit 1
+fi
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
+reg="$WINEPREFIX-settings.reg"
 cat >"$reg" <<'REG'
 REGEDIT4
 
@@ -30,7 +48,7 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 REG
-wine regedit /S "$reg" 9>&- </dev/null >/dev/null 2>&1
-wineserver -w 9>&-
+quiet wine regedit /S "$reg"
+quiet wineserver -w
 rm -f "$reg"
-touch "$WINEPREFIX/.sorvane-ready-2"
+touch "$ready"

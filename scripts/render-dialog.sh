@@ -20,21 +20,18 @@ else
 fi
 [ -f "$exe" ] || { echo "no program at $exe (build the Windows configuration first)" >&2; exit 1; }
 
-export WINEPREFIX=${SORVANE_WINEPREFIX:-/tmp/sorvane-wine}
-export HOME=${SORVANE_WINEHOME:-${WINEPREFIX}-home}
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 WINEDEBUG=-all
-"$top/scripts/prepare-wine.sh"
-
 # The program keeps profile.ini beside itself: run a copy in a scratch folder.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$exe" "$work/Sorvane.exe"
 mkdir -p "$(dirname "$out")"
 
-export SORVANE_RENDER_EXE="$work/Sorvane.exe" SORVANE_RENDER_OUT="$out"
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+# A wine session gives the program a server and a virtual display of its
+# own and ends both afterwards.
+export SORVANE_RENDER_EXE="$work/Sorvane.exe" SORVANE_RENDER_OUT="$out" SORVANE_WINE_RUN="$top/cmake/wine-run.sh"
+"$top/scripts/wine-session.sh" bash -c '
   set -u
-  wine "$SORVANE_RENDER_EXE" </dev/null >/dev/null 2>&1 &
+  "$SORVANE_WINE_RUN" "$SORVANE_RENDER_EXE" </dev/null >/dev/null 2>&1 &
   pid=$!
   id=""
   for _ in $(seq 150); do

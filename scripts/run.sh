@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds, and starts the tool: the restore dialog under
-# Wine when a display is available (or with a virtual one when xvfb-run is
-# asked for with SORVANE_XVFB=1); arguments then go to Sorvane.exe, whose one
-# optional argument is a backup archive to select.
+# Wine when a display is available (or on a virtual one with SORVANE_XVFB=1),
+# in a wine session of its own (scripts/wine-session.sh); arguments then go
+# to Sorvane.exe, whose one optional argument is a backup archive to select.
 #
 # Without a display the console front end does the tool's main job instead:
 # with no arguments it makes a small example backup (a real ZIP archive
@@ -20,12 +20,12 @@ cmake --build build -j "$(nproc)" --target sorvane-cli
 if [ -n "${DISPLAY:-}" ] || [ "${SORVANE_XVFB:-0}" = 1 ]; then
   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build-win -j "$(nproc)" --target Sorvane
-  export WINEPREFIX=/tmp/sorvane-wine HOME=/tmp/sorvane-wine-home LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 WINEDEBUG=-all
-  if [ -n "${DISPLAY:-}" ]; then
-    exec wine build-win/app/Sorvane.exe "$@"
-  else
-    exec xvfb-run -a -s "-screen 0 1024x768x24" wine build-win/app/Sorvane.exe "$@"
-  fi
+  # In a wine session, like the tests: whatever an earlier run left on the
+  # prefix can't get in the way, and closing the dialog (or Ctrl-C) leaves
+  # nothing running.
+  display=()
+  [ -n "${DISPLAY:-}" ] && display=(--display)
+  exec "$top/scripts/wine-session.sh" "${display[@]}" "$top/cmake/wine-run.sh" build-win/app/Sorvane.exe "$@"
 fi
 [ $# -gt 0 ] && exec build/cli/sorvane-cli "$@"
 

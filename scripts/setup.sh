@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the builds and tests need on a Debian machine, makes
-# the ja_JP.UTF-8 locale and prepares the Wine prefix. Safe to run again.
+# the ja_JP.UTF-8 locale and prepares the checkout's Wine prefix (in a wine
+# session of its own, which ends before this script does). Safe to run again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -10,6 +11,9 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 xvfb xauth xdotool x11-utils fonts-noto-cjk fonts-ipafont-gothic locales imagemagick
+  # Wine's own fonts, which --no-install-recommends leaves out: Marlett
+  # draws the caption's buttons (without it the close box is a letter "r").
+  fonts-wine
   zip unzip libarchive-tools p7zip-full time python3-minimal
 )
 

@@ -364,51 +364,63 @@ TEST(EntryRestore, FailsWithoutAnOpenArchiveOrAnEntryOfThatName) {
 
 // Links already in the destination lead elsewhere: nothing may be written
 // through them, while a link standing where a file goes is simply replaced.
-TEST(EntryRestore, NeverWritesThroughLinksInTheDestination) {
-    struct Case {
-        const char* fault;
-        std::string entry;
-        bool linkToFolder;       // the link leads to the outside folder, else to a missing file there
-        std::string linkAt;      // below the destination
-        bool restored;
-    };
-    const Case cases[] = {
-        {"writes through a linked folder level", "link/pwned.txt", true, "link", false},
-        {"creates a folder entry through a linked level", "link/sub/", true, "link", false},
-        {"creates the file a dangling link names", "dangling.txt", false, "dangling.txt", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        Sandbox box;
-        const fs::path outside = box.root / "outside";
-        fs::create_directories(outside);
-        fs::create_directories(box.DestPath());
-        bool made = false;
-        if (c.linkToFolder) {
-            made = restoretest::MakeLink(box.DestPath(c.linkAt), outside, true);
-        } else {
-            // Made while its file exists, so that the link can be seen to
-            // stand there; then the file goes.
-            testsupport::WriteFileBytes(outside / "created.txt", testzip::ToBytes("GONE"));
-            made = restoretest::MakeLink(box.DestPath(c.linkAt), outside / "created.txt", false);
-            fs::remove(outside / "created.txt");
-        }
-        if (!made) GTEST_SKIP() << "links can't be made here";
-        ZipBuilder zip;
-        if (c.entry.back() == '/') {
-            zip.AddFolder(c.entry);
-        } else {
-            zip.Add(c.entry, "DATA");
-        }
-        RestoreFailure failure;
-        EXPECT_EQ(box.Run(zip, &failure), c.restored ? RESTORE_OK : RESTORE_ENTRY_FAILED);
-        EXPECT_TRUE(Tree(outside).empty()) << "something was written outside the destination";
-        if (c.restored) {
-            EXPECT_FALSE(fs::is_symlink(box.DestPath(c.linkAt))) << "the link was not replaced by the file";
-            EXPECT_EQ(box.Read(c.linkAt), "DATA");
-        }
+// One test per row, so that where links can't be made each row is reported
+// as skipped by its name.
+namespace {
+
+struct LinkCase {
+    const char* name;  // the row's test name
+    const char* fault;
+    std::string entry;
+    bool linkToFolder;       // the link leads to the outside folder, else to a missing file there
+    std::string linkAt;      // below the destination
+    bool restored;
+};
+
+const LinkCase kLinkCases[] = {
+    {"FileThroughLinkedFolder", "writes through a linked folder level", "link/pwned.txt", true, "link", false},
+    {"FolderEntryThroughLinkedLevel", "creates a folder entry through a linked level", "link/sub/", true, "link",
+     false},
+    {"DanglingLinkReplaced", "creates the file a dangling link names", "dangling.txt", false, "dangling.txt", true},
+};
+
+class LinkInTheDestination : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(LinkInTheDestination, IsNeverWrittenThrough) {
+    const LinkCase& c = GetParam();
+    SCOPED_TRACE(c.fault);
+    Sandbox box;
+    const fs::path outside = box.root / "outside";
+    fs::create_directories(outside);
+    fs::create_directories(box.DestPath());
+    if (c.linkToFolder) {
+        RESTORETEST_SET_UP(restoretest::MakeLink(box.DestPath(c.linkAt), outside, true));
+    } else {
+        // Made while its file exists, so that the link can be seen to
+        // stand there; then the file goes.
+        ASSERT_TRUE(testsupport::WriteFileBytes(outside / "created.txt", testzip::ToBytes("GONE")));
+        RESTORETEST_SET_UP(restoretest::MakeLink(box.DestPath(c.linkAt), outside / "created.txt", false));
+        ASSERT_TRUE(fs::remove(outside / "created.txt"));
+    }
+    ZipBuilder zip;
+    if (c.entry.back() == '/') {
+        zip.AddFolder(c.entry);
+    } else {
+        zip.Add(c.entry, "DATA");
+    }
+    RestoreFailure failure;
+    EXPECT_EQ(box.Run(zip, &failure), c.restored ? RESTORE_OK : RESTORE_ENTRY_FAILED);
+    EXPECT_TRUE(Tree(outside).empty()) << "something was written outside the destination";
+    if (c.restored) {
+        EXPECT_FALSE(fs::is_symlink(box.DestPath(c.linkAt))) << "the link was not replaced by the file";
+        EXPECT_EQ(box.Read(c.linkAt), "DATA");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EntryRestore, LinkInTheDestination, ::testing::ValuesIn(kLinkCases),
+                         [](const ::testing::TestParamInfo<LinkCase>& row) { return std::string(row.param.name); });
+
+}  // namespace
 
 // Distinct names that lead to one file: the later would replace what the
 // run has just restored and success would be reported for data now gone.

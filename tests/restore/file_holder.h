@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "links.h"
+
 namespace restoretest {
 
 class FileHolder {
@@ -15,9 +17,9 @@ public:
     FileHolder& operator=(const FileHolder&) = delete;
     // Lets go of the file now.
     ~FileHolder();
-    // Holds `file` for `milliseconds`, from the moment this returns. False,
-    // with `why`, where the system enforces no sharing between programs.
-    bool Hold(const std::filesystem::path& file, unsigned milliseconds, std::string& why);
+    // Holds `file` for `milliseconds`, from the moment this returns. Not on
+    // this system where the system enforces no sharing between programs.
+    SetUp Hold(const std::filesystem::path& file, unsigned milliseconds);
 
 private:
     struct State;

@@ -10,9 +10,8 @@ struct FileHolder::State {};
 FileHolder::FileHolder() = default;
 FileHolder::~FileHolder() = default;
 
-bool FileHolder::Hold(const std::filesystem::path&, unsigned, std::string& why) {
-    why = "POSIX file systems enforce no sharing between programs";
-    return false;
+SetUp FileHolder::Hold(const std::filesystem::path&, unsigned) {
+    return {SetUp::kNotOnThisSystem, "POSIX file systems enforce no sharing between programs"};
 }
 
 }  // namespace restoretest

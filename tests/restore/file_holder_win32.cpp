@@ -22,17 +22,14 @@ FileHolder::~FileHolder() {
     ::CloseHandle(state_->letGo);
 }
 
-bool FileHolder::Hold(const std::filesystem::path& file, unsigned milliseconds, std::string& why) {
+SetUp FileHolder::Hold(const std::filesystem::path& file, unsigned milliseconds) {
     HANDLE held = ::CreateFileW(file.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (held == INVALID_HANDLE_VALUE) {
-        why = "the file could not be opened to hold it";
-        return false;
-    }
+    if (held == INVALID_HANDLE_VALUE) return {SetUp::kFailed, "the file could not be opened to hold it"};
     state_->thread = std::thread([held, milliseconds, letGo = state_->letGo] {
         ::WaitForSingleObject(letGo, milliseconds);
         ::CloseHandle(held);
     });
-    return true;
+    return {};
 }
 
 }  // namespace restoretest

@@ -8,27 +8,28 @@
 #include <filesystem>
 #include <string>
 
+#include "links.h"
+
 namespace restoretest {
 
 // Gives `folder` what new files in it inherit: POSIX: a group other than
-// the process's (setgid) and a default ACL entry for another user. False,
-// with `why`, where that can't be done.
-bool GiveFolderInheritance(const std::filesystem::path& folder, std::string& why);
+// the process's (setgid) and a default ACL entry for another user. Not on
+// this system without the rights to do so, or under Wine.
+SetUp GiveFolderInheritance(const std::filesystem::path& folder);
 
 // What a file got from its folder, as comparable text (POSIX: its group
 // and its access ACL).
 std::string InheritedBy(const std::filesystem::path& file);
 
 // A file system of `bytes` mounted at `folder` (made if missing) while the
-// object lives. Mount() is false, with `why`, where this process can't
-// mount one.
+// object lives. Not on this system where the process may not mount.
 class SmallVolume {
 public:
     SmallVolume() = default;
     SmallVolume(const SmallVolume&) = delete;
     SmallVolume& operator=(const SmallVolume&) = delete;
     ~SmallVolume();
-    bool Mount(const std::filesystem::path& folder, std::uint64_t bytes, std::string& why);
+    SetUp Mount(const std::filesystem::path& folder, std::uint64_t bytes);
 
 private:
     std::filesystem::path mounted_;

@@ -28,20 +28,20 @@ struct AclEntry {
 constexpr std::uint16_t kUserObj = 0x01, kUser = 0x02, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;
 constexpr std::uint32_t kNoId = 0xFFFFFFFFu;
 
-std::string Error(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+// Without the rights (not root) the set-up is not for this system; with
+// them, a refusal is a failure.
+SetUp Refused(const char* what) {
+    const int error = errno;
+    return {error == EPERM || error == EACCES ? SetUp::kNotOnThisSystem : SetUp::kFailed,
+            std::string(what) + ": " + std::strerror(error)};
+}
 
 }  // namespace
 
-bool GiveFolderInheritance(const std::filesystem::path& folder, std::string& why) {
+SetUp GiveFolderInheritance(const std::filesystem::path& folder) {
     const std::string p = folder.string();
-    if (::chown(p.c_str(), static_cast<uid_t>(-1), kOtherGroup) != 0) {
-        why = Error("chown to another group (needs root)");
-        return false;
-    }
-    if (::chmod(p.c_str(), 02775) != 0) {
-        why = Error("chmod g+s");
-        return false;
-    }
+    if (::chown(p.c_str(), static_cast<uid_t>(-1), kOtherGroup) != 0) return Refused("chown to another group");
+    if (::chmod(p.c_str(), 02775) != 0) return Refused("chmod g+s");
     const AclEntry entries[] = {
         {kUserObj, 7, kNoId}, {kUser, 4, kOtherUser}, {kGroupObj, 5, kNoId}, {kMask, 5, kNoId}, {kOther, 5, kNoId}};
     std::vector<std::uint8_t> value(4 + sizeof entries);
@@ -49,10 +49,11 @@ bool GiveFolderInheritance(const std::filesystem::path& folder, std::string& why
     std::memcpy(value.data(), &version, 4);
     std::memcpy(value.data() + 4, entries, sizeof entries);
     if (::setxattr(p.c_str(), "system.posix_acl_default", value.data(), value.size(), 0) != 0) {
-        why = Error("default ACL");
-        return false;
+        // A file system without ACLs is no fault of the code under test.
+        if (errno == ENOTSUP) return {SetUp::kNotOnThisSystem, "no ACLs on this file system"};
+        return Refused("default ACL");
     }
-    return true;
+    return {};
 }
 
 std::string InheritedBy(const std::filesystem::path& file) {
@@ -69,16 +70,13 @@ SmallVolume::~SmallVolume() {
     if (!mounted_.empty()) ::umount2(mounted_.c_str(), MNT_DETACH);
 }
 
-bool SmallVolume::Mount(const std::filesystem::path& folder, std::uint64_t bytes, std::string& why) {
+SetUp SmallVolume::Mount(const std::filesystem::path& folder, std::uint64_t bytes) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     const std::string options = "size=" + std::to_string(bytes) + ",mode=0777";
-    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
-        why = Error("mounting a tmpfs (needs root)");
-        return false;
-    }
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) return Refused("mounting a tmpfs");
     mounted_ = folder;
-    return true;
+    return {};
 }
 
 }  // namespace restoretest

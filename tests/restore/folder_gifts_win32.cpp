@@ -6,18 +6,16 @@
 
 namespace restoretest {
 
-bool GiveFolderInheritance(const std::filesystem::path&, std::string& why) {
-    why = "Wine applies no inherited access rules to new files";
-    return false;
+SetUp GiveFolderInheritance(const std::filesystem::path&) {
+    return {SetUp::kNotOnThisSystem, "Wine applies no inherited access rules to new files"};
 }
 
 std::string InheritedBy(const std::filesystem::path&) { return {}; }
 
 SmallVolume::~SmallVolume() = default;
 
-bool SmallVolume::Mount(const std::filesystem::path&, std::uint64_t, std::string& why) {
-    why = "no volume can be mounted from a Windows test";
-    return false;
+SetUp SmallVolume::Mount(const std::filesystem::path&, std::uint64_t) {
+    return {SetUp::kNotOnThisSystem, "no volume can be mounted from a Windows test"};
 }
 
 }  // namespace restoretest

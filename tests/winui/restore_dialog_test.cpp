@@ -31,6 +31,7 @@
 namespace {
 
 using winuitest::Asked;
+using winuitest::PumpPending;
 using winuitest::PumpUntil;
 using winuitest::ScriptedUser;
 using winuitest::WindowText;
@@ -433,8 +434,11 @@ TEST_F(RestoreDialog, QuestionsBeforeARunStopWhereTheUserStops) {
             EXPECT_EQ(user.Browses()[0].caption, proposal) << "browser opens on the proposal";
             EXPECT_EQ(user.Browses()[0].owner, hwnd());
         }
-        PumpUntil(hwnd(), [] { return false; }, 50);
-        EXPECT_EQ(HeldRun::runs, 0) << "no worker may start";
+        // A worker is started inside the click's handler, so its thread
+        // would exist by now; what the click queued is handled first.
+        PumpPending(hwnd());
+        EXPECT_EQ(dialog->m_pRestoreThread, nullptr) << "no worker may start";
+        EXPECT_EQ(HeldRun::runs, 0);
         EXPECT_FALSE(dialog->IsRestoreRunning());
     }
 }
@@ -510,7 +514,8 @@ TEST_F(RestoreDialog, NothingEndsTheDialogDuringARun) {
     for (const Attempt& a : attempts) {
         SCOPED_TRACE(a.fault);
         a.act(hwnd());
-        PumpUntil(hwnd(), [] { return false; }, 50);
+        // Sent attempts are handled already, posted keys once the queue is.
+        PumpPending(hwnd());
         ASSERT_TRUE(::IsWindow(hwnd()));
         EXPECT_EQ(dialog->EndResult(), -1);
     }
@@ -659,9 +664,12 @@ struct RecordingTaskbar : TaskbarProgress {
     std::vector<Call> calls;
 };
 
-// A worker that reports a burst of progress and then waits to be released.
+// A worker that reports a burst of progress, says how long the burst took
+// and that it is over, and then waits to be released.
 struct BurstRun {
     static inline HANDLE release = nullptr;
+    static inline HANDLE burstOver = nullptr;
+    static inline std::atomic<ULONGLONG> burstMilliseconds{0};
     static inline int updates = 1000;
     static unsigned Proc(void* param) {
         auto* job = static_cast<RestoreJob*>(param);
@@ -669,10 +677,13 @@ struct BurstRun {
         RestoreProgress p;
         p.entriesTotal = updates;
         p.bytesTotal = 0;  // no byte total: the bar goes by entries
+        const ULONGLONG start = ::GetTickCount64();
         for (int i = 1; i <= updates; ++i) {
             p.entriesDone = i;
             job->observer->OnRestoreProgress(p);
         }
+        burstMilliseconds = ::GetTickCount64() - start;
+        ::SetEvent(burstOver);
         ::WaitForSingleObject(release, 20000);
         job->observer->OnRestoreFinished(RESTORE_OK);
         return 0;
@@ -714,7 +725,9 @@ protected:
         ASSERT_TRUE(dialog->Create());
         user.dialog = dialog->m_hWnd;
     }
-    void Settle() { PumpUntil(hwnd(), [] { return false; }, 50); }
+    // Handles what the last message made the dialog queue for itself (an
+    // offered archive is selected from a message it posts to itself).
+    void Settle() { PumpPending(hwnd()); }
     const std::u16string good = u"C:\\b\\" + BackupName(u"C:\\Data\\Photos");
     const std::u16string other = u"C:\\b\\" + BackupName(u"C:\\Data\\Music");
 };
@@ -777,14 +790,22 @@ TEST_F(DialogFromOutside, TaskbarShowsProgressErrorAndClearsAfterTheResultBox) {
 
 TEST_F(DialogFromOutside, ProgressReachesTheTaskbarAtMostAFewTimesASecond) {
     BurstRun::release = HeldRun::release;
+    BurstRun::burstOver = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     RecordingTaskbar bar(user);
     OpenWith(&BurstRun::Proc, &bar);
     testsupport::TempFolder dest;
     Select(good);
     StartRun(dest.path().u16string());
-    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return bar.Count("progress") >= 1; }));
-    PumpUntil(hwnd(), [] { return false; }, 100);
-    EXPECT_LE(bar.Count("progress"), 2u) << "1000 updates within a few milliseconds";
+    // Every message of the burst was posted before its end was signalled:
+    // once the queue is handled, the taskbar has seen all it will see of it.
+    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return ::WaitForSingleObject(BurstRun::burstOver, 0) == WAIT_OBJECT_0; }));
+    PumpPending(hwnd());
+    ::CloseHandle(BurstRun::burstOver);
+    // One at once, then at most one per 250 ms of the burst.
+    const std::size_t allowed = 1 + static_cast<std::size_t>(BurstRun::burstMilliseconds / 250);
+    EXPECT_GE(bar.Count("progress"), 1u);
+    EXPECT_LE(bar.Count("progress"), allowed)
+        << "1000 updates in " << BurstRun::burstMilliseconds << " ms reached the taskbar";
     ::SetEvent(HeldRun::release);
     ASSERT_TRUE(WaitForRunEnd());
     const auto last = bar.calls.end() - 2;
@@ -971,3 +992,66 @@ TEST_F(DialogFromOutside, IconsAreLoadedAtTheSizesTheSystemMetricsGive) {
         EXPECT_EQ(bitmap.bmHeight, ::GetSystemMetrics(c.cy));
     }
 }
+
+namespace {
+
+// Deep folders hold backups too: a path past 260 units, handed over by a
+// second instance or dropped, is taken whole.
+TEST_F(DialogFromOutside, ArchivePathsPastTheOldLimitAreTakenWhole) {
+    const std::u16string deep = u"C:\\" + std::u16string(150, u'深') + u"\\" + std::u16string(150, u'd') + u"\\" +
+                                BackupName(u"C:\\Data\\Music");
+    ASSERT_GT(deep.size(), 300u);
+    Open();
+    EXPECT_EQ(HandOver(hwnd(), deep), TRUE);
+    Settle();
+    EXPECT_EQ(Text(IDC_ARCHIVE_PATH), deep);
+    EXPECT_EQ(Text(IDC_BACKUP_NAME), u"Music");
+
+    Click(IDC_CLEAR);
+    ::SendMessageW(hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({deep})), 0);
+    Settle();
+    EXPECT_EQ(Text(IDC_ARCHIVE_PATH), deep);
+}
+
+// The session ends (logoff, shutdown) during a real run: the run stops
+// the way Ctrl-C stops the console's, before the handler returns and the
+// process may go. No box is shown; only complete entries stay.
+TEST_F(RestoreDialog, EndingSessionStopsTheRunAndLeavesOnlyCompleteEntries) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 12; ++i) {
+        std::string data;
+        for (unsigned k = 0; data.size() < (3u << 20); ++k) data += std::to_string(k * 2654435761u + i) + " line\n";
+        entries.emplace_back("Photos/big" + std::to_string(i) + ".bin", data);
+    }
+    testzip::ZipBuilder zip;
+    for (const auto& [name, data] : entries) zip.Add(name, data, 8);
+    const std::u16string name = BackupName(u"C:\\Data\\Photos");
+    ASSERT_TRUE(testsupport::WriteFileBytes(temp.path() / std::filesystem::path(name), zip.Build()));
+    testsupport::TempFolder dest;
+
+    Open(&RestoreThreadProc);
+    Select(temp.path().u16string() + u"\\" + name);
+    user.asked.clear();
+    StartRun(dest.path().u16string());
+    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return std::filesystem::exists(dest / "Photos/big1.bin"); }))
+        << "the run did not get going";
+    ::SendMessageW(hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    ::SendMessageW(hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    // The handler has returned: the worker must be done.
+    ASSERT_NE(dialog->m_pRestoreThread, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(dialog->m_pRestoreThread->Handle(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(user.Messages().size(), 1u) << "a result box was shown while the session ends";
+    std::size_t kept = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(dest.path())) {
+        if (!item.is_regular_file()) continue;
+        const std::string file = item.path().filename().string();
+        const auto at = std::find_if(entries.begin(), entries.end(),
+                                     [&](const auto& e) { return e.first == "Photos/" + file; });
+        ASSERT_NE(at, entries.end()) << file;
+        EXPECT_EQ(testsupport::ReadFileBytes(item.path()), testzip::ToBytes(at->second)) << file << " cut short";
+        ++kept;
+    }
+    EXPECT_LT(kept, entries.size()) << "the run was not stopped";
+}
+
+}  // namespace

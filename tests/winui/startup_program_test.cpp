@@ -4,14 +4,17 @@
 // message boxes and closes the real dialog, found by their windows.
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -70,6 +73,48 @@ bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = 20000) {
         ::Sleep(50);
     }
     return true;
+}
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+struct HandleCloser {
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+struct RunningProgram {
+    OwnedHandle process;
+    std::wstring image;  // full path, lower case
+};
+
+// The processes that run a program from `root` or below right now. A
+// program that was started is listed from the moment its creator's
+// CreateProcess returned, until it ends.
+std::vector<RunningProgram> RunningFrom(const fs::path& root) {
+    std::vector<RunningProgram> found;
+    const std::wstring prefix = Lower(root.wstring() + L"\\");
+    OwnedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.get() == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "no process list: error " << ::GetLastError();
+        snapshot.release();
+        return found;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+        OwnedHandle process(
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!process) continue;  // ended since the snapshot
+        wchar_t image[1024] = {};
+        DWORD size = 1024;
+        if (!::QueryFullProcessImageNameW(process.get(), 0, image, &size)) continue;
+        std::wstring path = Lower(std::wstring(image, size));
+        if (path.rfind(prefix, 0) == 0) found.push_back({std::move(process), std::move(path)});
+    }
+    return found;
 }
 
 class Program {
@@ -158,7 +203,18 @@ protected:
         ::GetPrivateProfileStringW(L"Update", key, L"(absent)", value, 64, (folder / "profile.ini").c_str());
         return value;
     }
+    // Waits for the end of every stand-in that has been started, so that
+    // their logs hold all they will ever hold: a program that should not
+    // have run is seen in its log however slowly it started.
+    void WaitForStandInsToEnd() const {
+        const std::wstring sorvane = Lower((folder / "Sorvane.exe").wstring());
+        for (const RunningProgram& p : RunningFrom(temp.path())) {
+            if (p.image == sorvane) continue;
+            EXPECT_EQ(::WaitForSingleObject(p.process.get(), 20000), WAIT_OBJECT_0) << "a stand-in did not end";
+        }
+    }
     void ExpectDecoyNeverRan() const {
+        WaitForStandInsToEnd();
         EXPECT_FALSE(fs::exists(temp / "my.exe.log")) << "an unquoted command line started the wrong program";
     }
     static std::vector<std::u16string> ChildTexts(HWND window) {
@@ -181,6 +237,11 @@ TEST_F(ProgramStart, FirstStartCreatesProfileStartsUpdateProgramShowsDialog) {
     EXPECT_EQ(ProfileValue(L"CurrentVersion"), L"1.0.0.0");
     EXPECT_EQ(ProfileValue(L"PassedVersion"), L"0.0.0.0");
     EXPECT_EQ(ProfileValue(L"DownloadedVersion"), L"0.0.0.0");
+    // The process list finds programs of the test's folder (the waits for
+    // stand-ins rely on it): the running tool is among them.
+    const std::wstring self = Lower((folder / "Sorvane.exe").wstring());
+    const auto running = RunningFrom(temp.path());
+    EXPECT_TRUE(std::any_of(running.begin(), running.end(), [&](const RunningProgram& p) { return p.image == self; }));
     ExpectDecoyNeverRan();
 
     ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -199,7 +260,8 @@ TEST_F(ProgramStart, PendingUpdateAnsweredYesStartsOnlySetupProgram) {
     ASSERT_TRUE(sorvane.Ended()) << "the tool ends after handing over";
     ASSERT_TRUE(WaitFor([&] { return RunsOf(folder / "tindrel_set_up.exe").size() == 1; }));
     EXPECT_EQ(RunsOf(folder / "tindrel_set_up.exe")[0], Quoted(folder / "tindrel_set_up.exe"));
-    ::Sleep(300);
+    // The tool has ended: whatever it started is running or done by now.
+    WaitForStandInsToEnd();
     EXPECT_TRUE(RunsOf(folder / "Pellmoor.exe").empty()) << "the update program must not start";
     ExpectDecoyNeverRan();
 }
@@ -292,6 +354,32 @@ TEST_F(ProgramStart, SecondInstanceWithAnArchiveHandsItToTheFirst) {
     EXPECT_TRUE(first.Ended());
 }
 
+// "Open with" while the first window sits minimized on the taskbar: the
+// handed-over archive must come with the window, not stay a button.
+TEST_F(ProgramStart, SecondInstanceRestoresAMinimizedFirstOne) {
+    Program first(folder / "Sorvane.exe");
+    ASSERT_TRUE(first.started());
+    HWND dialog = first.WaitForWindow(kRestoreDialogTitle);
+    ASSERT_NE(dialog, nullptr);
+    ::ShowWindow(dialog, SW_MINIMIZE);
+    // Wine leaves a window it does not manage as it is (the tests run
+    // without a window manager): there the case can't be set up.
+    if (!WaitFor([&] { return ::IsIconic(dialog) != FALSE; }, 2000)) {
+        ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        first.Ended();
+        GTEST_SKIP() << "the window could not be minimized here";
+    }
+    const fs::path archive = temp.path() / kBackupName;
+    Program second(folder / "Sorvane.exe", L"\"" + archive.wstring() + L"\"");
+    ASSERT_TRUE(second.started());
+    ASSERT_TRUE(WaitFor([&] { return second.Ended(0); })) << "the second instance must end by itself";
+    EXPECT_TRUE(WaitFor([&] { return ControlText(dialog, 1000) == archive.u16string(); }, 5000));
+    EXPECT_FALSE(::IsIconic(dialog)) << "the first instance stayed minimized";
+    EXPECT_TRUE(::IsWindowVisible(dialog));
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(first.Ended());
+}
+
 TEST(ProgramFile, ManifestDeclaresDpiAwarenessAndSupportedSystems) {
     const fs::path exe = FromBuild(SORVANE_PROGRAM);
     HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -328,6 +416,8 @@ TEST(ProgramFile, ManifestDeclaresDpiAwarenessAndSupportedSystems) {
          "System</dpiAwareness>"},
         {"system-aware before Windows 10 1607", settings,
          "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"},
+        {"long paths not declared", settings,
+         "<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"},
         {"Windows 7", compat, "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>"},
         {"Windows 8", compat, "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>"},
         {"Windows 8.1", compat, "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>"},

@@ -110,9 +110,10 @@ TEST(LargeArchive, ReachesEntriesPast4GiB) {
     CloseArchive(handle);
 }
 
-// Reads 4.5 GiB through the stream: tens of seconds, so not part of the
-// normal run. bench/large.sh runs it (--gtest_also_run_disabled_tests).
-TEST(LargeArchive, DISABLED_StreamsAnEntryOver4GiB) {
+// Reads 4.5 GiB through the stream (5 to 10 s). It runs in every build:
+// a counter that stops at 32 bits may do so on one platform only (long is
+// 32 bits on Windows).
+TEST(LargeArchive, StreamsAnEntryOver4GiB) {
     TempFolder folder;
     const auto path = folder / "huge.zip";
     if (!WriteHugeArchive(path)) GTEST_SKIP() << "the file system cannot hold a sparse 4.5 GiB file here";
