@@ -6,8 +6,12 @@
 # sorvane-cli next to that older build, for the one-core comparison.
 #
 #   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--single "KIND:MIB ..."]
-#                [--rounds N] [--cli PATH] [--serial-cli PATH] [--work DIR]
-#                [--fresh-fs GIB]
+#                [--rounds N] [--cli PATH] [--serial-cli PATH] [--before-cli PATH]
+#                [--work DIR] [--fresh-fs GIB]
+#
+# --before-cli adds another build of sorvane-cli on all cores, in the same
+# rounds (row "before"): a change's effect side by side, not across runs
+# minutes apart.
 #
 # --single adds archives of one entry: text:MIB (deflated, inflating is the
 # work) and random:MIB (incompressible, stored), e.g. --single "text:2048
@@ -34,6 +38,7 @@ singles=""
 rounds=5
 cli="$top/build/cli/sorvane-cli"
 serial_cli=""
+before_cli=""
 fresh_gib=0
 work="${TMPDIR:-/tmp}/sorvane-bench"
 
@@ -45,9 +50,10 @@ while [ $# -gt 0 ]; do
     --rounds) rounds=$2; shift 2 ;;
     --cli) cli=$2; shift 2 ;;
     --serial-cli) serial_cli=$2; shift 2 ;;
+    --before-cli) before_cli=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --fresh-fs) fresh_gib=$2; shift 2 ;;
-    *) sed -n '2,25p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,30p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -60,6 +66,10 @@ cli=$(absolute "$cli")
 if [ -n "$serial_cli" ]; then
   [ -x "$serial_cli" ] || { echo "no program at --serial-cli $serial_cli" >&2; exit 2; }
   serial_cli=$(absolute "$serial_cli")
+fi
+if [ -n "$before_cli" ]; then
+  [ -x "$before_cli" ] || { echo "no program at --before-cli $before_cli" >&2; exit 2; }
+  before_cli=$(absolute "$before_cli")
 fi
 
 mkdir -p "$work"
@@ -94,6 +104,7 @@ run_one() {  # tool archive-name round
     sorvane) cmd=("$cli" restore "$zipfile" "$dest") ;;
     sorvane-1core) cmd=(taskset -c 0 "$cli" restore "$zipfile" "$dest") ;;
     serial-1core) cmd=(taskset -c 0 "$serial_cli" restore "$zipfile" "$dest") ;;
+    before) cmd=("$before_cli" restore "$zipfile" "$dest") ;;
     bsdtar) cmd=(bsdtar -xf "$zipfile" -C "$dest") ;;
     unzip) cmd=(unzip -q -o "$zipfile" -d "$dest") ;;
     7z) cmd=(7z x -y "-o$dest" "$zipfile") ;;
@@ -138,6 +149,7 @@ trap drop_fs EXIT
 
 tools=(sorvane bsdtar unzip 7z)
 [ -n "$serial_cli" ] && tools+=(sorvane-1core serial-1core)
+[ -n "$before_cli" ] && tools+=(before)
 mkdir -p "$out"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for round in $(seq 1 "$rounds"); do
@@ -151,7 +163,7 @@ for round in $(seq 1 "$rounds"); do
 
     # sorvane-cli's output must be the archive's content, byte for byte.
     [ "$round" = 1 ] && for tool in "${tools[@]}"; do
-      case "$tool" in sorvane*|serial*) ;; *) continue ;; esac
+      case "$tool" in sorvane*|serial*|before) ;; *) continue ;; esac
       if ! diff -r -q "$work/$name" "$out/$name-$tool-1" >/dev/null; then
         echo "$tool's restore of $name differs from the source tree" >&2
         diff -r -q "$work/$name" "$out/$name-$tool-1" | head >&2
@@ -178,7 +190,7 @@ for name in names:
         rss[tool] = max(rss.get(tool, 0), int(kib))
     med = {t: statistics.median(v) for t, v in secs.items()}
     print(f"{name}.zip: {size / 1e6:.0f} MB uncompressed, {len(secs['sorvane'])} rounds")
-    for tool in ("sorvane", "bsdtar", "unzip", "7z", "sorvane-1core", "serial-1core"):
+    for tool in ("sorvane", "before", "bsdtar", "unzip", "7z", "sorvane-1core", "serial-1core"):
         if tool not in med: continue
         print(f"  {tool:14s} median {med[tool]:7.2f} s  {size / 1e6 / med[tool]:7.1f} MB/s  "
               f"x{med[tool] / med['bsdtar']:5.2f} of bsdtar  CPU {statistics.median(cpu[tool]):4.0f}%  "

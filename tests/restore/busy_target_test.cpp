@@ -35,9 +35,7 @@ TEST(BusyTarget, IsWaitedForBrieflyAndNeverReportedAsSomethingElse) {
     };
     for (const auto& c : cases) {
         for (const int producers : {0, 2}) {
-            std::string trace = c.fault;
-            trace += producers ? ", with workers" : ", serial";
-            SCOPED_TRACE(trace);
+            SCOPED_TRACE(restoretest::RunTrace(c.fault, producers));
             Sandbox box;
             box.Put("docs/target.bin", "OLD");
             if (c.readOnly) {

@@ -102,9 +102,7 @@ TEST(LongPaths, RestoreLikeShortOnesOrFailWithTheLimitNamed) {
     };
     for (const auto& c : cases) {
         for (const int producers : {0, 2}) {
-            std::string trace = c.fault;
-            trace += producers ? ", with workers" : ", serial";
-            SCOPED_TRACE(trace);
+            SCOPED_TRACE(restoretest::RunTrace(c.fault, producers));
             Sandbox box;
             const std::u16string dest = box.Dest();
             ASSERT_TRUE(platform::MakeFolder(dest));

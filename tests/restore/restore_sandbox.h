@@ -88,6 +88,14 @@ inline std::string Text(std::size_t size, unsigned seed) {
     return s;
 }
 
+// A row's trace for one of its two runs: on the run thread alone, or with
+// worker threads.
+inline std::string RunTrace(const char* fault, int producers) {
+    std::string trace = fault;
+    trace += producers ? ", with workers" : ", serial";
+    return trace;
+}
+
 // Makes an entry's recorded CRC-32 disagree with its data, in both headers.
 inline void Corrupt(testzip::Entry& e) { e.localOverride.crc32 = e.centralOverride.crc32 = ~testzip::Crc32(e.data); }
 

@@ -134,6 +134,16 @@ protected:
         user.folders.push_back(folder);
         Click(IDC_RESTORE);
     }
+    // A real restore of `zip`, as the backup of C:\Data\Photos, into
+    // `dest`: chosen, confirmed and started as the user does it.
+    void StartRealRestore(const testzip::ZipBuilder& zip, const testsupport::TempFolder& dest) {
+        const std::u16string name = BackupName(u"C:\\Data\\Photos");
+        ASSERT_TRUE(testsupport::WriteFileBytes(temp.path() / std::filesystem::path(name), zip.Build()));
+        Open(&RestoreThreadProc);
+        Select(temp.path().u16string() + u"\\" + name);
+        user.asked.clear();
+        StartRun(dest.path().u16string());
+    }
     bool WaitForRunEnd(DWORD ms = 20000) {
         return PumpUntil(hwnd(), [&] { return !dialog->IsRestoreRunning(); }, ms);
     }
@@ -597,14 +607,8 @@ TEST_F(RestoreDialog, RealRestoreOfSmallArchive) {
     zip.AddFolder("Photos/");
     zip.Add("Photos/a.txt", "first file");
     zip.Add("Photos/sub/b.txt", std::string(5000, 'b'), 8);
-    const std::u16string name = BackupName(u"C:\\Data\\Photos");
-    ASSERT_TRUE(testsupport::WriteFileBytes(temp.path() / std::filesystem::path(name), zip.Build()));
     testsupport::TempFolder dest;
-
-    Open(&RestoreThreadProc);
-    Select(temp.path().u16string() + u"\\" + name);
-    user.asked.clear();
-    StartRun(dest.path().u16string());
+    StartRealRestore(zip, dest);
     ASSERT_TRUE(WaitForRunEnd()) << "the worker did not finish in time";
     const auto messages = user.Messages();
     ASSERT_EQ(messages.size(), 2u);
@@ -1025,14 +1029,8 @@ TEST_F(RestoreDialog, EndingSessionStopsTheRunAndLeavesOnlyCompleteEntries) {
     }
     testzip::ZipBuilder zip;
     for (const auto& [name, data] : entries) zip.Add(name, data, 8);
-    const std::u16string name = BackupName(u"C:\\Data\\Photos");
-    ASSERT_TRUE(testsupport::WriteFileBytes(temp.path() / std::filesystem::path(name), zip.Build()));
     testsupport::TempFolder dest;
-
-    Open(&RestoreThreadProc);
-    Select(temp.path().u16string() + u"\\" + name);
-    user.asked.clear();
-    StartRun(dest.path().u16string());
+    StartRealRestore(zip, dest);
     ASSERT_TRUE(PumpUntil(hwnd(), [&] { return std::filesystem::exists(dest / "Photos/big1.bin"); }))
         << "the run did not get going";
     ::SendMessageW(hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
