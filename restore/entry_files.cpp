@@ -9,6 +9,7 @@
 #include "restore/entry_restore.h"
 #include "restore/restore_internal.h"
 #include "restore/run_ledger.h"
+#include "restore/write_behind.h"
 
 namespace {
 
@@ -107,11 +108,25 @@ Creation CreateNewFile(const std::u16string& path, NewFile& created) {
 EntryTimes TimesOf(const ArchiveEntry& entry) { return {entry.creationTime, entry.accessTime, entry.writeTime}; }
 
 FillResult FillNewFile(ArchiveHandle* handle, std::int32_t index, const EntryTimes& times, NewFile& file,
-                       const FillStop& stop) {
+                       const FillStop& stop, bool writeBehind) {
     FillResult result;
-    FileSink sink(file.file(), stop);
-    result.extractResult = ExtractEntryToSink(handle, index, sink, &result.extractFailure);
-    result.stopped = sink.stopped;
+    if (writeBehind) {
+        WriteBehindSink sink(file.file(), stop);
+        sink.Start();
+        result.extractResult = ExtractEntryToSink(handle, index, sink, &result.extractFailure);
+        // The last pieces are written after the extraction has vouched for
+        // them: the file is whole only once they are.
+        const bool written = sink.FinishWrites();
+        result.stopped = sink.stopped;
+        if (result.extractResult == ARCHIVE_OK && !written) {
+            result.extractResult = ARCHIVE_WRITE_FAILED;
+            result.extractFailure = ExtractFailure::kWriteFailed;
+        }
+    } else {
+        FileSink sink(file.file(), stop);
+        result.extractResult = ExtractEntryToSink(handle, index, sink, &result.extractFailure);
+        result.stopped = sink.stopped;
+    }
     if (result.extractResult == ARCHIVE_OK) {
         file.file().SetTimesAndNormal(times.creation, times.access, times.write);
         if (!file.file().GetIdentity(result.identity)) {

@@ -116,9 +116,11 @@ EntryTimes TimesOf(const ArchiveEntry& entry);
 // Writes file entry `index` into `file`, then sets the entry's times and
 // normal attributes through the handle, reads the file's identity and
 // closes it (on Windows, the close is where scanners look). On failure the
-// file stays unkept, so its owner removes it.
+// file stays unkept, so its owner removes it. `writeBehind`: the data is
+// written by a thread of the file's own while this one inflates (see
+// WriteBehindSink); worth it for large entries on more than one core.
 FillResult FillNewFile(ArchiveHandle* handle, std::int32_t index, const EntryTimes& times, NewFile& file,
-                       const FillStop& stop);
+                       const FillStop& stop, bool writeBehind = false);
 
 // Copies a failed fill's reason into `failure`; false.
 bool FailFill(RestoreFailure* failure, const FillResult& result);

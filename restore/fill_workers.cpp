@@ -48,7 +48,8 @@ bool FillWorkers::FillOldestWaiting(std::unique_lock<std::mutex>& lock, ArchiveH
     FillVerdict verdict;
     verdict.index = job.index;
     try {
-        const FillResult result = FillNewFile(handle, job.index, job.times, job.file, StopFor(job.index));
+        const FillResult result = FillNewFile(handle, job.index, job.times, job.file, StopFor(job.index),
+                                              job.size >= kWriteBehindFrom);
         verdict.ok = result.ok;
         verdict.identity = result.identity;
         if (result.ok) job.file.Keep();
@@ -82,6 +83,7 @@ void FillWorkers::Work(ArchiveHandle* handle) {
 
 void FillWorkers::HandOverOrFillOne(FillJob job, std::uint64_t size, ArchiveHandle* own,
                                     std::vector<FillVerdict>& finished) {
+    job.size = size;
     std::unique_lock<std::mutex> lock(mutex_);
     waiting_.push_back(std::move(job));
     ++unfinished_;

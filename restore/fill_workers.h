@@ -24,6 +24,7 @@
 // One file to fill: entry `index`, created by the run thread.
 struct FillJob {
     std::int32_t index = -1;
+    std::uint64_t size = 0;  // the entry's uncompressed bytes
     EntryTimes times;
     NewFile file;
 };
@@ -44,6 +45,9 @@ public:
     // for a large one: a wake-up costs both threads a switch.
     static constexpr std::size_t kWakeBatch = 8;
     static constexpr std::uint64_t kLargeFill = 1 << 20;
+    // From this size a worker writes the file on a second thread while it
+    // inflates (WriteBehindSink): one large entry then uses two cores.
+    static constexpr std::uint64_t kWriteBehindFrom = 16 << 20;
 
     FillWorkers(std::vector<OwnedArchive> handles, const StopRequest* stop, const FillFaults* faults);
     FillWorkers(const FillWorkers&) = delete;

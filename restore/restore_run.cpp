@@ -322,9 +322,10 @@ int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std
     const bool counted = archive && GetArchiveEntry(archive.get(), -1, record) == ARCHIVE_OK;
     if (archive) readerResult = lastReaderResult;
     const std::int32_t count = counted ? record.index : 0;
-    // A single entry has nothing to run beside.
+    // Even a single entry runs beside the run thread: a large one is then
+    // inflated on one core and written on another (WriteBehindSink).
     std::vector<OwnedArchive> workerHandles;
-    for (int i = 0; count > 1 && i < options.producers; ++i) {
+    for (int i = 0; count > 0 && i < options.producers; ++i) {
         OwnedArchive handle(OpenArchiveAlongside(*archive, archivePath).release());
         if (!handle) break;
         workerHandles.push_back(std::move(handle));

@@ -128,6 +128,13 @@ public:
     // its `size` declared bytes: the data then goes straight there instead
     // of through Write. Null (the default) when it doesn't.
     virtual std::uint8_t* Room(std::uint64_t /*size*/) { return nullptr; }
+    // A sink that hands the data on to another thread may lend the buffer
+    // the next piece is read into, so that nothing is copied on the way:
+    // `size` says how much the reader would read and comes back as how
+    // much the buffer holds; the piece then arrives through Write in that
+    // very buffer. A buffer lent and not written (the data ended) may be
+    // lent again. Null (the default): the reader reads into its own buffer.
+    virtual std::uint8_t* LendBuffer(std::size_t& /*size*/) { return nullptr; }
 };
 
 // Delivers file entry `index`'s data to `sink` with every check ExtractEntry

@@ -4,6 +4,7 @@
 // content: every way the data can be wrong (cut short, corrupt, CRC
 // mismatch, encrypted) is a failure.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -135,12 +136,19 @@ ExtractFailure CopyEntry(ArchiveReader* reader, EntrySink& sink) {
         }
     } else {
         std::vector<std::uint8_t>& buffer = reader->copyBuffer;
-        if (buffer.size() != kCopyBuffer) buffer.resize(kCopyBuffer);
         for (;;) {
-            const std::int32_t got = ReadEntryStream(catalog, buffer.data(), kCopyBuffer);
+            std::size_t room = kCopyBuffer;
+            std::uint8_t* target = sink.LendBuffer(room);
+            if (!target || room == 0) {
+                if (buffer.size() != kCopyBuffer) buffer.resize(kCopyBuffer);
+                target = buffer.data();
+                room = kCopyBuffer;
+            }
+            const std::int32_t got =
+                ReadEntryStream(catalog, target, static_cast<std::uint32_t>(std::min<std::size_t>(room, INT32_MAX)));
             if (got < 0) why = ReadFailure(got);
             if (got <= 0) break;
-            if (!sink.Write(buffer.data(), static_cast<std::size_t>(got))) {
+            if (!sink.Write(target, static_cast<std::size_t>(got))) {
                 why = ExtractFailure::kWriteFailed;
                 break;
             }

@@ -27,14 +27,16 @@ std::string Name(int i) {
     return name;
 }
 
-std::string DataOf(int i) { return Text(i % 50 == 7 ? 3 << 20 : 700 + i, i); }
+// Every 50th entry is large, one of them large enough to be written by a
+// thread of its own.
+std::string DataOf(int i) { return Text(i == 57 ? 20 << 20 : i % 50 == 7 ? 3 << 20 : 700 + i, i); }
 
 struct Pool {
     OwnedArchive archive;  // the run thread's own handle
     std::unique_ptr<FillWorkers> workers;
 };
 
-// An archive of `count` entries (every 50th one large) and a pool of
+// An archive of `count` entries (DataOf) and a pool of
 // `threads` workers on it, started or not.
 Pool MakePool(const Sandbox& box, int count, int threads, bool start) {
     ZipBuilder zip;

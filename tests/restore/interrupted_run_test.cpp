@@ -38,7 +38,8 @@ std::vector<std::pair<std::string, std::string>> Entries() {
         if (i % 20 == 7) entries.emplace_back(Joined({"big", std::to_string(i), ".bin"}), Text(3 << 20, i));
     }
     entries.emplace_back("d9/", "");
-    entries.emplace_back("last.bin", Text(3 << 20, 99));
+    // Large enough to be written by a thread of its own.
+    entries.emplace_back("last.bin", Text(20 << 20, 99));
     return entries;
 }
 

@@ -144,6 +144,16 @@ const OrderCase kOrderCases[] = {
          zip.Add("old/z.txt", "NEW");
      },
      {"old/z.txt"}, nullptr, 100000, {}, false, 1, EntryFailure::kExtractFailed},
+    // The same for an entry large enough to be written by a thread of its
+    // own while a worker inflates it: that thread's last write fails, after
+    // the entry's data has all been read and checked.
+    {"WriteBehindFailing", "a failed write on a large file's writer thread lost or reported as success",
+     [](ZipBuilder& zip, const Sandbox&) {
+         zip.Add("a.txt", Text(3000, 1), 8);
+         zip.Add("huge.bin", Text(20 * kMiB, 2), 8);
+         for (int i = 0; i < 10; ++i) zip.Add(Numbered("later/f", i, ".txt"), Text(2000, i), 8);
+     },
+     {"later/f3.txt"}, nullptr, 20 * kMiB - 4096, {}, false, 1, EntryFailure::kExtractFailed},
     {"ReplacedWhileAWriteMayFail", "a file replaced while an earlier write may still fail",
      [](ZipBuilder& zip, const Sandbox&) {
          zip.Add("big.bin", Text(300000, 3), 8);
@@ -176,7 +186,7 @@ const OrderCase kOrderCases[] = {
     {"WorkerWriteOfALargeEntryFails", "a worker's failed write of a large entry reported as the entry's",
      [](ZipBuilder& zip, const Sandbox&) {
          zip.Add("a.txt", Text(3000, 1), 8);
-         zip.Add("big.bin", Text(2 * kMiB, 2), 8);
+         zip.Add("big.bin", Text(20 * kMiB, 2), 8);
          for (int i = 0; i < 30; ++i) zip.Add(Numbered("b/", i, ".txt"), Text(2000, i), 8);
          zip.Add("b/old.txt", "NEW");
          zip.AddFolder("c/");

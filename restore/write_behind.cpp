@@ -1,0 +1,105 @@
+// One large entry on two cores: reading and inflating here, writing on a
+// thread of the file's own.
+
+#include "restore/write_behind.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+#include "restore/restore_internal.h"
+
+WriteBehindSink::WriteBehindSink(platform::File& file, const FillStop& stop) : file_(file), stop_(stop) {}
+
+WriteBehindSink::~WriteBehindSink() { FinishWrites(); }
+
+void WriteBehindSink::Start() {
+    for (std::size_t i = 0; i < kBuffers; ++i) {
+        buffers_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize));
+        free_.push_back(i);
+    }
+    try {
+        writer_ = std::thread([this] { WriterLoop(); });
+    } catch (const std::system_error&) {
+        buffers_.clear();
+        free_.clear();
+    }
+}
+
+void WriteBehindSink::WriterLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        // Until a piece is queued, or the file is finished.
+        changed_.wait(lock, [&] { return !queued_.empty() || closing_; });
+        if (queued_.empty()) return;
+        const Piece piece = queued_.front();
+        queued_.pop_front();
+        writing_ = true;
+        const bool skip = failed_ || stopped;
+        lock.unlock();
+        const bool ok = skip || file_.Write(buffers_[piece.buffer].get(), piece.size);
+        lock.lock();
+        writing_ = false;
+        if (!ok) failed_ = true;
+        free_.push_back(piece.buffer);
+        changed_.notify_all();
+    }
+}
+
+std::size_t WriteBehindSink::TakeFreeBuffer(std::unique_lock<std::mutex>& lock) {
+    changed_.wait(lock, [&] { return !free_.empty() || failed_; });
+    if (failed_) return kNone;
+    const std::size_t index = free_.back();
+    free_.pop_back();
+    return index;
+}
+
+std::uint8_t* WriteBehindSink::LendBuffer(std::size_t& size) {
+    if (!writer_.joinable()) return nullptr;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (lent_ == kNone) lent_ = TakeFreeBuffer(lock);
+    if (lent_ == kNone) return nullptr;
+    size = kBufferSize;
+    return buffers_[lent_].get();
+}
+
+bool WriteBehindSink::Write(const std::uint8_t* data, std::size_t size) {
+    if (stop_.Requested()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped = true;
+        return false;
+    }
+    if (stop_.faults && stop_.faults->WorkerWriteFails(stop_.index)) return false;
+    if (!writer_.joinable()) return file_.Write(data, size);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (failed_) return false;
+    if (lent_ != kNone && data == buffers_[lent_].get()) {
+        queued_.push_back({lent_, size});
+        lent_ = kNone;
+    } else {
+        // A piece in the reader's own buffer: copied into free ones.
+        while (size > 0) {
+            const std::size_t index = TakeFreeBuffer(lock);
+            if (index == kNone) return false;
+            const std::size_t n = std::min(size, kBufferSize);
+            std::memcpy(buffers_[index].get(), data, n);
+            queued_.push_back({index, n});
+            data += n;
+            size -= n;
+        }
+    }
+    changed_.notify_all();
+    return true;
+}
+
+bool WriteBehindSink::FinishWrites() {
+    if (writer_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        changed_.notify_all();
+        writer_.join();
+    }
+    return !failed_;
+}

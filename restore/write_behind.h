@@ -1,0 +1,72 @@
+#pragma once
+// One large entry on two cores: the thread that reads and inflates the
+// entry hands each piece to a writer thread of the file's own and goes on
+// with the next piece while that one is written. The pieces travel in a
+// ring of kBuffers buffers lent to the reader (nothing is copied on the
+// way), so memory stays at kBuffers * kBufferSize per file.
+//
+// Blocking: Write and LendBuffer, called by the extraction on the reading
+// thread, wait until a buffer is free when every one is queued for the
+// writer; FinishWrites waits for the writer to finish.
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/file.h"
+#include "restore/entry_restore.h"
+#include "zip/archive.h"
+
+class WriteBehindSink : public EntrySink {
+public:
+    static constexpr std::size_t kBuffers = 8;
+    static constexpr std::size_t kBufferSize = 256 << 10;
+
+    WriteBehindSink(platform::File& file, const FillStop& stop);
+    WriteBehindSink(const WriteBehindSink&) = delete;
+    WriteBehindSink& operator=(const WriteBehindSink&) = delete;
+    ~WriteBehindSink() override;
+
+    // Starts the writer thread; without one (none could be started) every
+    // piece is written on the calling thread.
+    void Start();
+
+    std::uint8_t* LendBuffer(std::size_t& size) override;
+    bool Write(const std::uint8_t* data, std::size_t size) override;
+
+    // Waits until every piece handed over is written; false when a write
+    // failed. After a stop, what is still queued is dropped, not written.
+    bool FinishWrites();
+
+    bool stopped = false;  // given up on request, not for the data's sake
+
+private:
+    struct Piece {
+        std::size_t buffer;
+        std::size_t size;
+    };
+    void WriterLoop();
+    // Waits until a buffer is free; its index, or kNone when the writer
+    // failed.
+    std::size_t TakeFreeBuffer(std::unique_lock<std::mutex>& lock);
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    platform::File& file_;
+    const FillStop& stop_;
+    std::vector<std::unique_ptr<std::uint8_t[]>> buffers_;
+    std::thread writer_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::size_t> free_;
+    std::deque<Piece> queued_;
+    std::size_t lent_ = kNone;
+    bool writing_ = false;  // the writer holds a piece
+    bool closing_ = false;
+    bool failed_ = false;
+};
