@@ -81,18 +81,12 @@ private:
 
 // Folder names below the destination that make the folder, separator
 // included, exactly `units` long: temporary names there once had room for
-// one character only.
+// one character only. Always two levels, each of two units at least, so
+// that runs in sandboxes of other lengths compare (see Normalized).
 std::string FolderOfLength(const Sandbox& box, std::size_t units) {
-    std::size_t left = units - box.Dest().size() - 1;
-    std::string folder;
-    while (left > 0) {
-        const std::size_t part = std::min<std::size_t>(left, 200);
-        if (!folder.empty()) folder += '/';
-        folder += std::string(part, 'F');
-        left -= part;
-        if (left > 0) --left;  // the separator
-    }
-    return folder;
+    const std::size_t left = units - box.Dest().size() - 1;  // both levels and the separator between
+    const std::size_t first = (left - 1) / 2;
+    return std::string(first, 'F') + "/" + std::string(left - 1 - first, 'F');
 }
 
 const OrderCase kOrderCases[] = {
