@@ -7,7 +7,7 @@
 #
 #   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--single "KIND:MIB ..."]
 #                [--rounds N] [--cli PATH] [--serial-cli PATH] [--before-cli PATH]
-#                [--work DIR] [--fresh-fs GIB]
+#                [--work DIR] [--fresh-fs GIB] [--tools "TOOL ..."]
 #
 # --before-cli adds another build of sorvane-cli on all cores, in the same
 # rounds (row "before"): a change's effect side by side, not across runs
@@ -18,15 +18,21 @@
 # random:2048". Without --fresh-fs every tool writes into fresh folders of
 # the ordinary file system the work folder lies on.
 #
+# --tools keeps only the named ones of sorvane, before, bsdtar, unzip, 7z,
+# sorvane-1core and serial-1core (bsdtar always runs: it is the yardstick).
+#
 # --fresh-fs (as root): each archive's runs in each round write into a new
 # ext4 file system of GIB GiB on a loop device, so none inherits the deleted
 # inodes, freed blocks or outputs of earlier ones (a file system that has
 # just lost a big tree creates files many times slower, for every tool alike
 # but unevenly).
 #
-# Each run extracts into a folder of its own, and every output is deleted
-# only at the end: on ext4, creating files within minutes of deleting a big
-# tree is many times slower, which would punish whichever tool ran next.
+# Each run extracts into a folder of its own, and the outputs of the
+# many-file archives are deleted only at the end: on ext4, creating files
+# within minutes of deleting a big tree is many times slower, which would
+# punish whichever tool ran next. Outputs of a few large files (big-*,
+# one-*) are deleted right after their run, once checked: ext4 frees their
+# blocks within the rm itself, and keeping them would take tens of GiB.
 # Tools run in a fresh shuffled order each round; medians are compared.
 set -euo pipefail
 
@@ -40,6 +46,7 @@ cli="$top/build/cli/sorvane-cli"
 serial_cli=""
 before_cli=""
 fresh_gib=0
+only_tools=""
 work="${TMPDIR:-/tmp}/sorvane-bench"
 
 while [ $# -gt 0 ]; do
@@ -53,6 +60,7 @@ while [ $# -gt 0 ]; do
     --before-cli) before_cli=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --fresh-fs) fresh_gib=$2; shift 2 ;;
+    --tools) only_tools=$2; shift 2 ;;
     *) sed -n '2,30p' "$0" >&2; exit 2 ;;
   esac
 done
@@ -122,6 +130,17 @@ run_one() {  # tool archive-name round
   echo "$name $tool $round $seconds $rss ${cpu%\%}" >>"$results"
 }
 
+# sorvane-cli's output must be the archive's content, byte for byte (checked
+# in the first round).
+check_output() {  # tool archive-name
+  case "$1" in sorvane*|serial*|before) ;; *) return 0 ;; esac
+  if ! diff -r -q "$work/$2" "$out/$2-$1-1" >/dev/null; then
+    echo "$1's restore of $2 differs from the source tree" >&2
+    diff -r -q "$work/$2" "$out/$2-$1-1" | head >&2
+    exit 1
+  fi
+}
+
 # A new file system for the outputs of one archive in one round (with --fresh-fs).
 loop=""
 drop_fs() {
@@ -150,6 +169,13 @@ trap drop_fs EXIT
 tools=(sorvane bsdtar unzip 7z)
 [ -n "$serial_cli" ] && tools+=(sorvane-1core serial-1core)
 [ -n "$before_cli" ] && tools+=(before)
+if [ -n "$only_tools" ]; then
+  kept=(bsdtar)
+  for t in "${tools[@]}"; do
+    [ "$t" != bsdtar ] && [[ " $only_tools " == *" $t "* ]] && kept+=("$t")
+  done
+  tools=("${kept[@]}")
+fi
 mkdir -p "$out"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for round in $(seq 1 "$rounds"); do
@@ -159,17 +185,15 @@ for round in $(seq 1 "$rounds"); do
     if [ "$fresh_gib" != 0 ]; then fresh_fs; fi
     for tool in $(printf '%s\n' "${tools[@]}" | shuf); do
       run_one "$tool" "$name" "$round"
+      case "$name" in
+        many-*) ;;
+        *) [ "$round" = 1 ] && check_output "$tool" "$name"
+           rm -rf "$out/$name-$tool-$round" ;;
+      esac
     done
-
-    # sorvane-cli's output must be the archive's content, byte for byte.
-    [ "$round" = 1 ] && for tool in "${tools[@]}"; do
-      case "$tool" in sorvane*|serial*|before) ;; *) continue ;; esac
-      if ! diff -r -q "$work/$name" "$out/$name-$tool-1" >/dev/null; then
-        echo "$tool's restore of $name differs from the source tree" >&2
-        diff -r -q "$work/$name" "$out/$name-$tool-1" | head >&2
-        exit 1
-      fi
-    done
+    case "$name" in
+      many-*) [ "$round" = 1 ] && for tool in "${tools[@]}"; do check_output "$tool" "$name"; done ;;
+    esac
   done
   echo "round $round of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 done
@@ -189,7 +213,7 @@ for name in names:
         cpu.setdefault(tool, []).append(float(pct))
         rss[tool] = max(rss.get(tool, 0), int(kib))
     med = {t: statistics.median(v) for t, v in secs.items()}
-    print(f"{name}.zip: {size / 1e6:.0f} MB uncompressed, {len(secs['sorvane'])} rounds")
+    print(f"{name}.zip: {size / 1e6:.0f} MB uncompressed, {len(secs['bsdtar'])} rounds")
     for tool in ("sorvane", "before", "bsdtar", "unzip", "7z", "sorvane-1core", "serial-1core"):
         if tool not in med: continue
         print(f"  {tool:14s} median {med[tool]:7.2f} s  {size / 1e6 / med[tool]:7.1f} MB/s  "
