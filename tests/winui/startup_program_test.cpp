@@ -153,6 +153,9 @@ public:
         WaitFor([&] { return (found = FindWindowTitled(title, cls)) != nullptr || Ended(0); });
         return found;
     }
+    // Until the program waits for input with nothing queued: its start-up
+    // (showing, placing, focusing its window) is over.
+    bool WaitUntilIdle() const { return ::WaitForInputIdle(info_.hProcess, 10000) == 0; }
 
 private:
     bool started_ = false;
@@ -361,10 +364,18 @@ TEST_F(ProgramStart, SecondInstanceRestoresAMinimizedFirstOne) {
     ASSERT_TRUE(first.started());
     HWND dialog = first.WaitForWindow(kRestoreDialogTitle);
     ASSERT_NE(dialog, nullptr);
-    ::ShowWindow(dialog, SW_MINIMIZE);
+    // Minimized before the program has shown its window its own way, the
+    // window would come back by the program's start-up, not the hand-over.
+    ASSERT_TRUE(first.WaitUntilIdle());
     // Wine leaves a window it does not manage as it is (the tests run
     // without a window manager): there the case can't be set up.
-    if (!WaitFor([&] { return ::IsIconic(dialog) != FALSE; }, 2000)) {
+    if (!WaitFor(
+            [&] {
+                if (::IsIconic(dialog)) return true;
+                ::ShowWindow(dialog, SW_MINIMIZE);
+                return false;
+            },
+            5000)) {
         ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
         first.Ended();
         GTEST_SKIP() << "the window could not be minimized here";
