@@ -44,12 +44,16 @@ bool FillWorkers::FillOldestWaiting(std::unique_lock<std::mutex>& lock, ArchiveH
     if (waiting_.empty()) return false;
     FillJob job = std::move(waiting_.front());
     waiting_.pop_front();
+    // A writer thread of the file's own pays only while a core would idle:
+    // with other fills running or waiting, every core already has work.
+    const bool writeBehind = job.size >= kWriteBehindFrom &&
+                             ((waiting_.empty() && unfinished_ == 1) || (faults_ && faults_->WriteBehindEveryLargeFill()));
     lock.unlock();
     FillVerdict verdict;
     verdict.index = job.index;
     try {
         const FillResult result = FillNewFile(handle, job.index, job.times, job.file, StopFor(job.index),
-                                              job.size >= kWriteBehindFrom);
+                                              writeBehind);
         verdict.ok = result.ok;
         verdict.identity = result.identity;
         if (result.ok) job.file.Keep();

@@ -45,8 +45,10 @@ public:
     // for a large one: a wake-up costs both threads a switch.
     static constexpr std::size_t kWakeBatch = 8;
     static constexpr std::uint64_t kLargeFill = 1 << 20;
-    // From this size a worker writes the file on a second thread while it
-    // inflates (WriteBehindSink): one large entry then uses two cores.
+    // From this size, when no other fill runs or waits, a worker writes the
+    // file on a second thread while it inflates (WriteBehindSink): one
+    // large entry then uses two cores. Beside other fills every core has
+    // work already, and the extra thread would only cost switches.
     static constexpr std::uint64_t kWriteBehindFrom = 16 << 20;
 
     FillWorkers(std::vector<OwnedArchive> handles, const StopRequest* stop, const FillFaults* faults);

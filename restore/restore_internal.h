@@ -22,6 +22,10 @@ public:
     // Whether a worker's next write of entry `index` fails. Called on the
     // worker threads.
     virtual bool WorkerWriteFails(std::int32_t index) const = 0;
+    // Whether every large fill gets a writer thread, even beside other
+    // fills (the run gives one only to a fill that would leave a core idle):
+    // so that a test meets that thread whatever the threads' timing.
+    virtual bool WriteBehindEveryLargeFill() const { return false; }
 };
 
 struct RunOptions {

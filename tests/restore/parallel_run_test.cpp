@@ -74,6 +74,7 @@ public:
         return c_.everyWorkerWriteFails ||
                std::find(c_.workerWriteFails.begin(), c_.workerWriteFails.end(), index) != c_.workerWriteFails.end();
     }
+    bool WriteBehindEveryLargeFill() const override { return true; }
 
 private:
     const OrderCase& c_;
