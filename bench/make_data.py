@@ -95,8 +95,8 @@ def many(count, folder):
         leaf += 1
 
 
-def one(spec, folder):
-    kind, mib = spec.split(":")
+def one(kind_and_size, folder):
+    kind, mib = kind_and_size.split(":")
     rng = random.Random(3)
     os.makedirs(folder, exist_ok=True)
     path = os.path.join(folder, "%s.bin" % kind)

@@ -100,7 +100,7 @@ make_archive() {  # name kind size
 names=()
 for mib in $big_mibs; do make_archive "big-$mib" big "$mib"; names+=("big-$mib"); done
 for count in $file_counts; do make_archive "many-$count" many "$count"; names+=("many-$count"); done
-for spec in $singles; do make_archive "one-${spec/:/-}" one "$spec"; names+=("one-${spec/:/-}"); done
+for single in $singles; do make_archive "one-${single/:/-}" one "$single"; names+=("one-${single/:/-}"); done
 
 run_one() {  # tool archive-name round
   local tool=$1 name=$2 round=$3
