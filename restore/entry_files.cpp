@@ -28,7 +28,7 @@ constexpr int kTempNameAttempts = 32;
 // with anything there only means another draw. Only the run thread makes
 // these, one at a time and gone before the next entry, so no entry can
 // meet one.
-std::u16string RandomName(std::size_t length) {
+std::u16string RandomName() {
     static constexpr char16_t kAlphabet[] = u"abcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 generator([] {
         std::random_device device;
@@ -36,7 +36,7 @@ std::u16string RandomName(std::size_t length) {
         return (static_cast<std::uint64_t>(device()) << 32) ^ now;
     }());
     std::u16string name(1, u'~');
-    for (std::size_t i = 1; i < length; ++i) name.push_back(kAlphabet[generator() % 36]);
+    for (std::size_t i = 1; i < kTempNameUnits; ++i) name.push_back(kAlphabet[generator() % 36]);
     return name;
 }
 
@@ -192,9 +192,9 @@ bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
     NewFile temporary;
     Creation created = Creation::kExists;
     for (int attempt = 0; attempt < kTempNameAttempts && created == Creation::kExists; ++attempt)
-        created = CreateNewFile(folder + RandomName(kTempNameUnits), temporary);
-    if (created == Creation::kExists) return FailCreate(failure);
-    if (created == Creation::kFailed) return FailCreate(failure);
+        created = CreateNewFile(folder + RandomName(), temporary);
+    // 32 names taken in a row, or the create refused: the file can't be made.
+    if (created != Creation::kCreated) return FailCreate(failure);
 
     const FillResult filled = FillNewFile(handle, prepared.index, TimesOf(prepared.found), temporary, stop);
     if (!filled.ok) return FailFill(failure, filled);

@@ -16,7 +16,6 @@
 
 namespace {
 
-
 // Bigger than the stream's input chunk: inflate is markedly faster with room
 // to write into, and the buffer is one per extraction, not per byte.
 constexpr std::uint32_t kCopyBuffer = 256 * 1024;

@@ -390,9 +390,7 @@ TEST_P(LinkInTheDestination, IsNeverWrittenThrough) {
     const LinkCase& c = GetParam();
     SCOPED_TRACE(c.fault);
     Sandbox box;
-    const fs::path outside = box.root / "outside";
-    fs::create_directories(outside);
-    fs::create_directories(box.DestPath());
+    const fs::path outside = box.MakeDestAndOutside();
     if (c.linkToFolder) {
         RESTORETEST_SET_UP(restoretest::MakeLink(box.DestPath(c.linkAt), outside, true));
     } else {

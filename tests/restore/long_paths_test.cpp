@@ -149,16 +149,15 @@ TEST(LongPaths, RestoreLikeShortOnesOrFailWithTheLimitNamed) {
 // Deep or not, nothing is written through a link where a level goes.
 TEST(LongPaths, ALinkLevelStaysRefusedAtAnyDepth) {
     Sandbox box;
-    std::filesystem::create_directories(box.root / "outside");
-    std::filesystem::create_directories(box.DestPath());
-    RESTORETEST_SET_UP(restoretest::MakeLink(box.DestPath("lnk"), box.root / "outside", true));
+    const std::filesystem::path outside = box.MakeDestAndOutside();
+    RESTORETEST_SET_UP(restoretest::MakeLink(box.DestPath("lnk"), outside, true));
     const std::vector<std::u16string> levels = Levels(u"l", 100, 700);
     ZipBuilder zip;
     zip.Add("lnk/" + Join(levels, u"x.txt"), "THROUGH");
     RestoreFailure failure;
     EXPECT_EQ(box.Run(zip, &failure), RESTORE_ENTRY_FAILED);
     EXPECT_EQ(failure.reason, EntryFailure::kFolderFailed);
-    EXPECT_TRUE(restoretest::Tree(box.root / "outside").empty());
+    EXPECT_TRUE(restoretest::Tree(outside).empty());
 }
 
 }  // namespace

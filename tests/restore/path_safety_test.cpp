@@ -68,9 +68,7 @@ TEST_P(WhatStands, NothingIsWrittenThroughIt) {
     const StandingCase& c = GetParam();
     SCOPED_TRACE(c.fault);
     Sandbox box;
-    const fs::path outside = box.root / "outside";
-    fs::create_directories(outside);
-    fs::create_directories(box.DestPath());
+    const fs::path outside = box.MakeDestAndOutside();
     ASSERT_TRUE(testsupport::WriteFileBytes(outside / "victim.txt", testzip::ToBytes("VICTIM")));
     switch (c.standing) {
     case Standing::kFolderLink: RESTORETEST_SET_UP(restoretest::MakeLink(box.DestPath(c.at), outside, true)); break;

@@ -36,6 +36,15 @@ public:
         return RestoreArchive(Dest(), Archive(), observer, failure);
     }
 
+    // Makes the destination and a folder "outside" beside it, where nothing
+    // of a run may ever land (a link in the destination may lead there).
+    fs::path MakeDestAndOutside() const {
+        fs::create_directories(DestPath());
+        const fs::path outside = root / "outside";
+        fs::create_directories(outside);
+        return outside;
+    }
+
     // Puts a file below the destination (folders on the way are made).
     void Put(std::string_view relativeUtf8, std::string_view content) const {
         const fs::path p = DestPath(relativeUtf8);
