@@ -29,15 +29,24 @@ void WriteBehindSink::Start() {
 void WriteBehindSink::WriterLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        // Until a piece is queued, or the file is finished.
-        changed_.wait(lock, [&] { return !queued_.empty() || closing_; });
-        if (queued_.empty()) return;
+        if (queued_.empty()) {
+            // Until a batch is queued, the reader waits for a buffer, or
+            // the file is finished.
+            writerWaits_ = true;
+            changed_.wait(lock, [&] {
+                return queued_.size() >= kWakeBatch || (!queued_.empty() && free_.empty()) || closing_;
+            });
+            writerWaits_ = false;
+            if (queued_.empty()) return;
+        }
         const Piece piece = queued_.front();
         queued_.pop_front();
         writing_ = true;
         const bool skip = failed_ || stopped;
         lock.unlock();
-        const bool ok = skip || file_.Write(buffers_[piece.buffer].get(), piece.size);
+        const std::uint8_t* data = buffers_[piece.buffer].get();
+        if (!skip) crc_ = UpdateCrc32(crc_, data, piece.size);
+        const bool ok = skip || file_.Write(data, piece.size);
         lock.lock();
         writing_ = false;
         if (!ok) failed_ = true;
@@ -47,6 +56,8 @@ void WriteBehindSink::WriterLoop() {
 }
 
 std::size_t WriteBehindSink::TakeFreeBuffer(std::unique_lock<std::mutex>& lock) {
+    // A writer waiting for a batch must hear that the reader waits too.
+    if (free_.empty()) changed_.notify_all();
     changed_.wait(lock, [&] { return !free_.empty() || failed_; });
     if (failed_) return kNone;
     const std::size_t index = free_.back();
@@ -70,7 +81,10 @@ bool WriteBehindSink::Write(const std::uint8_t* data, std::size_t size) {
         return false;
     }
     if (stop_.faults && stop_.faults->WorkerWriteFails(stop_.index)) return false;
-    if (!writer_.joinable()) return file_.Write(data, size);
+    if (!writer_.joinable()) {
+        crc_ = UpdateCrc32(crc_, data, size);
+        return file_.Write(data, size);
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     if (failed_) return false;
     if (lent_ != kNone && data == buffers_[lent_].get()) {
@@ -88,7 +102,7 @@ bool WriteBehindSink::Write(const std::uint8_t* data, std::size_t size) {
             size -= n;
         }
     }
-    changed_.notify_all();
+    if (writerWaits_ && queued_.size() >= kWakeBatch) changed_.notify_all();
     return true;
 }
 
@@ -102,4 +116,9 @@ bool WriteBehindSink::FinishWrites() {
         writer_.join();
     }
     return !failed_;
+}
+
+std::uint32_t WriteBehindSink::WrittenCrc() {
+    FinishWrites();
+    return crc_;
 }

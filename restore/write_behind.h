@@ -5,9 +5,15 @@
 // ring of kBuffers buffers lent to the reader (nothing is copied on the
 // way), so memory stays at kBuffers * kBufferSize per file.
 //
+// The writer also takes the CRC-32 of what it writes, so the bytes the
+// extraction checks are the bytes that went to the file, and the reading
+// thread is left with the inflating alone. It is woken once kWakeBatch
+// pieces wait rather than for each: a wake-up costs the reading thread
+// about as much as the CRC of a piece.
+//
 // Blocking: Write and LendBuffer, called by the extraction on the reading
 // thread, wait until a buffer is free when every one is queued for the
-// writer; FinishWrites waits for the writer to finish.
+// writer; FinishWrites and WrittenCrc wait for the writer to finish.
 
 #include <condition_variable>
 #include <cstddef>
@@ -26,6 +32,7 @@ class WriteBehindSink : public EntrySink {
 public:
     static constexpr std::size_t kBuffers = 8;
     static constexpr std::size_t kBufferSize = 256 << 10;
+    static constexpr std::size_t kWakeBatch = kBuffers / 2;
 
     WriteBehindSink(platform::File& file, const FillStop& stop);
     WriteBehindSink(const WriteBehindSink&) = delete;
@@ -38,6 +45,9 @@ public:
 
     std::uint8_t* LendBuffer(std::size_t& size) override;
     bool Write(const std::uint8_t* data, std::size_t size) override;
+    // The CRC-32 is taken by the writer, of each piece as it is written.
+    bool TakesCrc() const override { return true; }
+    std::uint32_t WrittenCrc() override;
 
     // Waits until every piece handed over is written; false when a write
     // failed. After a stop, what is still queued is dropped, not written.
@@ -67,6 +77,8 @@ private:
     std::deque<Piece> queued_;
     std::size_t lent_ = kNone;
     bool writing_ = false;  // the writer holds a piece
+    bool writerWaits_ = false;
+    std::uint32_t crc_ = 0;  // of the pieces written; the writer's alone while it runs
     bool closing_ = false;
     bool failed_ = false;
 };

@@ -117,6 +117,10 @@ ArchiveResult FindEntryByName(ArchiveHandle* handle, std::u16string_view name, s
 ArchiveResult ExtractEntry(ArchiveHandle* handle, std::int32_t index, const std::u16string& targetPath,
                            ExtractFailure* failure = nullptr);
 
+// zlib's crc32 continued over `size` bytes (same value), faster on most
+// processors.
+std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
+
 // Where ExtractEntryToSink delivers an entry's data, in order. Write
 // returns false to stop the extraction (a failed write, or the caller
 // giving up); the extraction then fails with kWriteFailed.
@@ -126,7 +130,8 @@ public:
     virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
     // A sink that keeps a whole entry in memory may offer room for all of
     // its `size` declared bytes: the data then goes straight there instead
-    // of through Write. Null (the default) when it doesn't.
+    // of through Write. Null (the default) when it doesn't; never asked of
+    // a sink that takes the CRC (below).
     virtual std::uint8_t* Room(std::uint64_t /*size*/) { return nullptr; }
     // A sink that hands the data on to another thread may lend the buffer
     // the next piece is read into, so that nothing is copied on the way:
@@ -135,6 +140,14 @@ public:
     // very buffer. A buffer lent and not written (the data ended) may be
     // lent again. Null (the default): the reader reads into its own buffer.
     virtual std::uint8_t* LendBuffer(std::size_t& /*size*/) { return nullptr; }
+    // A sink that hands the data on to another thread may also take the
+    // CRC-32 there, off the thread that inflates: true here, and the
+    // extraction leaves the CRC to it. Once the data has ended, WrittenCrc
+    // (which may wait for that thread) gives zlib's CRC-32 of every byte
+    // that reached the sink through Write, and the extraction compares it
+    // with the recorded one, as it does its own.
+    virtual bool TakesCrc() const { return false; }
+    virtual std::uint32_t WrittenCrc() { return 0; }
 };
 
 // Delivers file entry `index`'s data to `sink` with every check ExtractEntry

@@ -120,9 +120,12 @@ ExtractFailure ReadFailure(std::int32_t got) {
 ExtractFailure CopyEntry(ArchiveReader* reader, EntrySink& sink) {
     ArchiveCatalog* catalog = reader->catalog.get();
     OpenEntryStream(catalog);  // a failed open shows as the first read's failure
+    const bool sinkTakesCrc = sink.TakesCrc();
+    if (sinkTakesCrc && catalog->openStream) catalog->openStream->crcLeftToCaller = true;
     ExtractFailure why = ExtractFailure::kNone;
     const std::uint64_t declared = catalog->currentHeader.uncompressedSize;
-    if (std::uint8_t* room = declared <= static_cast<std::uint64_t>(INT32_MAX) ? sink.Room(declared) : nullptr) {
+    if (std::uint8_t* room =
+            !sinkTakesCrc && declared <= static_cast<std::uint64_t>(INT32_MAX) ? sink.Room(declared) : nullptr) {
         // Straight into the sink's memory; a stream that ends early leaves
         // the rest unfilled, and the facts below fail it.
         std::uint64_t filled = 0;
@@ -158,7 +161,8 @@ ExtractFailure CopyEntry(ArchiveReader* reader, EntrySink& sink) {
         if (facts.encrypted) why = ExtractFailure::kEncrypted;
         else if (facts.corruptData) why = ExtractFailure::kCorruptData;
         else if (!facts.complete || facts.shortData) why = ExtractFailure::kShortData;
-        else if (!facts.crcMatches) why = ExtractFailure::kCrcMismatch;
+        else if (sinkTakesCrc ? sink.WrittenCrc() != catalog->currentHeader.crc32 : !facts.crcMatches)
+            why = ExtractFailure::kCrcMismatch;
     }
     return why;
 }

@@ -41,6 +41,10 @@ struct ArchiveSource {
     std::size_t bufferLength = 0;
     std::uint64_t position = 0;
     std::uint64_t osReads = 0;   // read calls that reached the OS (for tests)
+    // Where the handle's own file pointer stands after the last read, so
+    // that reading on from there needs no seek.
+    bool osPositionKnown = false;
+    std::uint64_t osPosition = 0;
 };
 
 // Fixed fields of one central file header, each widened to 32 bits; the two
@@ -96,6 +100,13 @@ struct EntryStreamFacts {
     bool crcMatches = false;   // complete, and the CRC-32 equals the recorded one
 };
 
+inline constexpr std::uint32_t kStreamChunk = 16384;
+// Entries with at least kLargeStreamFrom bytes of data are read in chunks of
+// kLargeStreamChunk: a read per 16 KiB costs the thread that inflates a
+// large entry several percent of its time.
+inline constexpr std::uint64_t kLargeStreamFrom = 1 << 20;
+inline constexpr std::uint32_t kLargeStreamChunk = 65536;
+
 // The uncompressed bytes of one entry.
 struct EntryStream {
     EntryStream() = default;
@@ -103,7 +114,8 @@ struct EntryStream {
     EntryStream& operator=(const EntryStream&) = delete;
     ~EntryStream();
 
-    std::vector<std::uint8_t> inputBuffer;  // kStreamChunk bytes of entry data
+    std::vector<std::uint8_t> inputBuffer;  // at least `chunk` bytes of entry data
+    std::uint32_t chunk = kStreamChunk;     // what one read of entry data asks for
     z_stream inflater{};
     std::uint64_t dataPos = 0;          // archive offset of the next data byte to read
     bool inflaterReady = false;
@@ -112,6 +124,9 @@ struct EntryStream {
     std::uint32_t localExtraPos = 0;
     std::uint32_t crc = 0;
     std::uint32_t expectedCrc = 0;
+    // The extraction's sink takes the CRC-32 itself (on another thread):
+    // the stream neither computes nor vouches for it.
+    bool crcLeftToCaller = false;
     std::uint64_t compressedLeft = 0;
     std::uint64_t uncompressedLeft = 0;
     ArchiveSource* source = nullptr;    // the catalogue's; not owned
@@ -122,11 +137,6 @@ struct EntryStream {
     EntryStreamFacts facts;
 };
 
-inline constexpr std::uint32_t kStreamChunk = 16384;
-
-// zlib's crc32 continued over `size` bytes (same value), faster on most
-// processors.
-std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
 
 // One central header as found by walking the directory once. Flat apart
 // from the name: a catalogue of 100,000 entries costs a few megabytes.

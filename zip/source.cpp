@@ -21,10 +21,14 @@ bool OsRead(ArchiveSource& source, std::uint64_t at, void* into, std::size_t cou
     ++source.osReads;
     // A pipe can't be positioned: its bytes are read as they come, which is
     // what a caller that could not seek still gets to check.
-    if ((source.seekable && !source.handle.SetPosition(at)) || !source.handle.Read(into, count, received)) {
+    const bool seek = source.seekable && !(source.osPositionKnown && source.osPosition == at);
+    source.osPositionKnown = false;
+    if ((seek && !source.handle.SetPosition(at)) || !source.handle.Read(into, count, received)) {
         source.readFailed = true;
         return false;
     }
+    source.osPositionKnown = source.seekable;
+    source.osPosition = at + received;
     return true;
 }
 

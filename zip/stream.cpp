@@ -35,14 +35,16 @@ ArchiveResult OpenEntryStream(ArchiveCatalog* catalog) {
         stream->facts = EntryStreamFacts{};
     } else {
         stream = std::make_unique<EntryStream>();
-        stream->inputBuffer.resize(kStreamChunk);
     }
     const EntryHeader& h = catalog->currentHeader;
+    stream->chunk = h.compressedSize >= kLargeStreamFrom ? kLargeStreamChunk : kStreamChunk;
+    if (stream->inputBuffer.size() < stream->chunk) stream->inputBuffer.resize(stream->chunk);
     stream->localExtraOffset = local.extraOffset;
     stream->localExtraLength = local.extraLength;
     stream->localExtraPos = 0;
     stream->expectedCrc = h.crc32;
     stream->crc = 0;
+    stream->crcLeftToCaller = false;
     stream->method = h.method;
     stream->source = catalog->source.get();
     stream->leadingBytes = catalog->leadingBytes;
@@ -76,7 +78,7 @@ namespace {
 // can't be read in full leaves the positions as they were, so the next read
 // tries it again.
 ArchiveResult Refill(EntryStream& s) {
-    const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(kStreamChunk, s.compressedLeft));
+    const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(s.chunk, s.compressedLeft));
     if (SeekSource(*s.source, s.leadingBytes + s.dataPos) != 0) return CATALOG_IO_ERROR;
     if (ReadSourceBytes(*s.source, s.inputBuffer.data(), chunk, 1) != 1) return CATALOG_IO_ERROR;
     s.dataPos += chunk;
@@ -112,7 +114,7 @@ std::int32_t ReadEntryStream(ArchiveCatalog* catalog, void* buffer, std::uint32_
             if (ReadSourceBytes(*s.source, out, k, 1) != 1) return CATALOG_IO_ERROR;
             s.dataPos += k;
             s.compressedLeft -= k;
-            s.crc = UpdateCrc32(s.crc, out, k);
+            if (!s.crcLeftToCaller) s.crc = UpdateCrc32(s.crc, out, k);
             s.uncompressedLeft -= k;
             s.inflater.total_out += k;
             room -= k;
@@ -128,7 +130,7 @@ std::int32_t ReadEntryStream(ArchiveCatalog* catalog, void* buffer, std::uint32_
             const std::uint32_t k = std::min(room, s.inflater.avail_in);
             // With no stored data at all there is no input buffer to copy from.
             if (k > 0) std::memcpy(out, s.inflater.next_in, k);
-            s.crc = UpdateCrc32(s.crc, out, k);
+            if (!s.crcLeftToCaller) s.crc = UpdateCrc32(s.crc, out, k);
             s.uncompressedLeft -= k;
             s.inflater.avail_in -= k;
             s.inflater.next_in += k;
@@ -159,7 +161,7 @@ std::int32_t ReadEntryStream(ArchiveCatalog* catalog, void* buffer, std::uint32_
             // the entry's.
             if (lastCall && rc == Z_BUF_ERROR && s.inflater.avail_out == 0) rc = Z_OK;
             const auto produced = static_cast<std::uint32_t>(s.inflater.total_out - before);
-            s.crc = UpdateCrc32(s.crc, out, produced);
+            if (!s.crcLeftToCaller) s.crc = UpdateCrc32(s.crc, out, produced);
             s.uncompressedLeft -= produced;
             room -= produced;
             out += produced;
@@ -184,7 +186,7 @@ ArchiveResult CloseEntryStream(ArchiveCatalog* catalog) {
     if (!catalog || !catalog->openStream) return CATALOG_BAD_PARAMETER;
     const EntryStream& s = *catalog->openStream;
     const ArchiveResult status =
-        (s.uncompressedLeft == 0 && s.crc != s.expectedCrc) ? CATALOG_CRC_ERROR : CATALOG_OK;
+        (s.uncompressedLeft == 0 && !s.crcLeftToCaller && s.crc != s.expectedCrc) ? CATALOG_CRC_ERROR : CATALOG_OK;
     catalog->spareStream = std::move(catalog->openStream);
     return status;
 }
@@ -194,6 +196,6 @@ EntryStreamFacts GetEntryStreamFacts(const ArchiveCatalog* catalog) {
     const EntryStream& s = *catalog->openStream;
     EntryStreamFacts facts = s.facts;
     facts.complete = s.uncompressedLeft == 0;
-    facts.crcMatches = facts.complete && s.crc == s.expectedCrc;
+    facts.crcMatches = facts.complete && !s.crcLeftToCaller && s.crc == s.expectedCrc;
     return facts;
 }
