@@ -2,6 +2,7 @@
 
 #include "restore/fill_workers.h"
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -22,6 +23,12 @@ void WaitUntil(platform::WakeUp& wake, std::unique_lock<std::mutex>& lock, Ready
 
 }  // namespace
 
+std::uint64_t FillCost(std::uint64_t compressed, std::uint64_t uncompressed) {
+    constexpr std::uint64_t kDecodingPerInputByte = 10;
+    if (compressed >= uncompressed - uncompressed / 32) return uncompressed;
+    return uncompressed + compressed * kDecodingPerInputByte;
+}
+
 FillWorkers::FillWorkers(std::vector<OwnedArchive> handles, const StopRequest* stop, const FillFaults* faults)
     : handles_(std::move(handles)), stop_(stop), faults_(faults) {}
 
@@ -40,10 +47,17 @@ bool FillWorkers::Start() {
 
 FillStop FillWorkers::StopFor(std::int32_t index) const { return FillStop{stop_, &keepThrough_, index, faults_}; }
 
-bool FillWorkers::FillOldestWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle* handle) {
+bool FillWorkers::FillWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle* handle, Pick pick) {
     if (waiting_.empty()) return false;
-    FillJob job = std::move(waiting_.front());
-    waiting_.pop_front();
+    auto taken = waiting_.begin();
+    if (pick == Pick::kFirstForAFreeThread) {
+        const auto costliest = std::max_element(waiting_.begin(), waiting_.end(), [](const FillJob& a, const FillJob& b) {
+            return a.cost < b.cost;
+        });
+        if (costliest->cost >= kLargeFill) taken = costliest;
+    }
+    FillJob job = std::move(*taken);
+    waiting_.erase(taken);
     // A writer thread of the file's own pays only while a core would idle:
     // with other fills running or waiting, every core already has work.
     const bool writeBehind = job.size >= kWriteBehindFrom &&
@@ -76,7 +90,7 @@ void FillWorkers::Work(ArchiveHandle* handle) {
         WaitUntil(jobWaiting_, lock, [&] { return stopping_ || !waiting_.empty(); });
         --sleepingWorkers_;
         if (stopping_) return;
-        FillOldestWaiting(lock, handle);
+        FillWaiting(lock, handle, Pick::kFirstForAFreeThread);
         if (runThreadWaits_) {
             lock.unlock();
             fillFinished_.Wake();
@@ -85,14 +99,16 @@ void FillWorkers::Work(ArchiveHandle* handle) {
     }
 }
 
-void FillWorkers::HandOverOrFillOne(FillJob job, std::uint64_t size, ArchiveHandle* own,
+void FillWorkers::HandOverOrFillOne(FillJob job, const ArchiveEntry& entry, ArchiveHandle* own,
                                     std::vector<FillVerdict>& finished) {
+    const std::uint64_t size = entry.uncompressedSize;
     job.size = size;
+    job.cost = FillCost(entry.compressedSize, size);
     std::unique_lock<std::mutex> lock(mutex_);
     waiting_.push_back(std::move(job));
     ++unfinished_;
     const bool wake = sleepingWorkers_ > 0 && (size >= kLargeFill || waiting_.size() >= kWakeBatch);
-    if (unfinished_ > kMaxUnfinished && !FillOldestWaiting(lock, own)) {
+    if (unfinished_ > kMaxUnfinished && !FillWaiting(lock, own, Pick::kOldest)) {
         // Every unfinished fill is running on a worker.
         runThreadWaits_ = true;
         WaitUntil(fillFinished_, lock, [&] { return unfinished_ <= kMaxUnfinished; });
@@ -113,7 +129,7 @@ void FillWorkers::WaitForAllFills(ArchiveHandle* own, std::vector<FillVerdict>& 
         jobWaiting_.Wake();
         lock.lock();
     }
-    while (FillOldestWaiting(lock, own)) {
+    while (FillWaiting(lock, own, Pick::kFirstForAFreeThread)) {
     }
     runThreadWaits_ = true;
     WaitUntil(fillFinished_, lock, [&] { return unfinished_ == 0; });

@@ -9,6 +9,11 @@
 // How far ahead the run thread may go is bounded by the number of fills
 // not yet finished; at the bound it does the oldest waiting fill itself.
 // Every call that may wait for a worker says so in its name.
+//
+// A thread free for a fill takes the most costly large one waiting, else
+// the oldest: a large entry taken last runs alone while the other core has
+// nothing left to do, so the long ones go first and the short ones fill
+// the gaps at the end.
 
 #include <atomic>
 #include <cstdint>
@@ -25,9 +30,17 @@
 struct FillJob {
     std::int32_t index = -1;
     std::uint64_t size = 0;  // the entry's uncompressed bytes
+    std::uint64_t cost = 0;  // FillCost
     EntryTimes times;
     NewFile file;
 };
+
+// Roughly what filling an entry costs, in the time of copying a byte:
+// every byte is copied, checked and written, and each byte of deflated
+// input costs its decoding on top, about ten times that. Input barely
+// smaller than the output is stored or held in stored blocks, and costs a
+// copy.
+std::uint64_t FillCost(std::uint64_t compressed, std::uint64_t uncompressed);
 
 // How a fill ended. A failed fill's file is gone.
 struct FillVerdict {
@@ -59,11 +72,12 @@ public:
     // Starts one thread per handle. False when none could be started.
     bool Start();
 
-    // Hands over the fill of a file of `size` bytes. With kMaxUnfinished
-    // fills unfinished, this thread first fills the oldest waiting one
-    // itself through `own`, or waits until one finishes. The verdicts of
-    // the fills finished since the last call are added to `finished`.
-    void HandOverOrFillOne(FillJob job, std::uint64_t size, ArchiveHandle* own, std::vector<FillVerdict>& finished);
+    // Hands over the fill of `entry`'s file. With kMaxUnfinished fills
+    // unfinished, this thread first fills the oldest waiting one itself
+    // through `own`, or waits until one finishes. The verdicts of the
+    // fills finished since the last call are added to `finished`.
+    void HandOverOrFillOne(FillJob job, const ArchiveEntry& entry, ArchiveHandle* own,
+                           std::vector<FillVerdict>& finished);
 
     // Waits until every fill handed over has finished, filling the waiting
     // ones on this thread; their verdicts are added to `finished`.
@@ -79,9 +93,11 @@ public:
 
 private:
     void Work(ArchiveHandle* handle);
-    // Takes the oldest waiting fill and does it on this thread, the lock
-    // released meanwhile. False when none was waiting.
-    bool FillOldestWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle* handle);
+    // Takes a waiting fill (the oldest, or the one a free thread takes
+    // first) and does it on this thread, the lock released meanwhile.
+    // False when none was waiting.
+    enum class Pick { kOldest, kFirstForAFreeThread };
+    bool FillWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle* handle, Pick pick);
     FillStop StopFor(std::int32_t index) const;
 
     std::vector<OwnedArchive> handles_;
@@ -91,7 +107,7 @@ private:
     std::vector<std::thread> threads_;
 
     std::mutex mutex_;
-    std::deque<FillJob> waiting_;       // handed over, not yet taken, oldest first
+    std::deque<FillJob> waiting_;       // handed over, not yet taken, in the order handed over
     std::size_t unfinished_ = 0;        // waiting or running
     std::vector<FillVerdict> finished_; // not yet taken by the run thread
     bool stopping_ = false;

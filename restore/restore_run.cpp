@@ -157,7 +157,7 @@ bool Committer::HandOverFile(const PreparedEntry& prepared) {
     ledger_.Filling();
     job.index = prepared.index;
     job.times = TimesOf(prepared.found);
-    workers_->HandOverOrFillOne(std::move(job), prepared.found.uncompressedSize, archive_, verdicts_);
+    workers_->HandOverOrFillOne(std::move(job), prepared.found, archive_, verdicts_);
     TakeVerdicts();
     return true;
 }

@@ -61,7 +61,7 @@ void HandOver(Pool& pool, const Sandbox& box, int i, std::vector<FillVerdict>& v
     ASSERT_EQ(CreateNewFile(Target(box, i), job.file), Creation::kCreated);
     ArchiveEntry entry;
     ASSERT_EQ(GetArchiveEntry(pool.archive.get(), i, entry), ARCHIVE_OK);
-    pool.workers->HandOverOrFillOne(std::move(job), entry.uncompressedSize, pool.archive.get(), verdicts);
+    pool.workers->HandOverOrFillOne(std::move(job), entry, pool.archive.get(), verdicts);
 }
 
 TEST(FillWorkers, EveryFillEndsWithOneVerdictAndAFileThatMatchesIt) {
