@@ -101,6 +101,14 @@ struct EntryStreamFacts {
 };
 
 inline constexpr std::uint32_t kStreamChunk = 16384;
+// The ways UpdateCrc32 may take a CRC-32, plainest first; it takes the last
+// one the processor has. Every one gives zlib's value: the tests compare
+// them all.
+enum class CrcWay { kZlib, kFold4, kFold16 };
+bool CrcWayAvailable(CrcWay way);
+// UpdateCrc32 taken one given way (or the best available below it).
+std::uint32_t UpdateCrc32Way(CrcWay way, std::uint32_t crc, const std::uint8_t* data, std::size_t size);
+
 // Entries with at least kLargeStreamFrom bytes of data are read in chunks of
 // kLargeStreamChunk: a read per 16 KiB costs the thread that inflates a
 // large entry several percent of its time.
