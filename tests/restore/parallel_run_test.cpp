@@ -149,6 +149,15 @@ const OrderCase kOrderCases[] = {
          for (int i = 0; i < 10; ++i) zip.Add(Numbered("later/f", i, ".txt"), Text(2000, i), 8);
      },
      {"later/f3.txt"}, nullptr, 20 * kMiB - 4096, {}, false, 1, EntryFailure::kExtractFailed},
+    // Its writer thread takes the CRC-32 of what it writes.
+    {"WriteBehindWrongCrc", "a wrong CRC-32 missed where a large file's writer thread takes it",
+     [](ZipBuilder& zip, const Sandbox&) {
+         zip.Add("a.txt", Text(3000, 1), 8);
+         auto& huge = zip.Add("huge.bin", Text(20 * kMiB, 4), 8);
+         huge.localOverride.crc32 = huge.centralOverride.crc32 = 0x0BADC0DE;
+         for (int i = 0; i < 10; ++i) zip.Add(Numbered("later/f", i, ".txt"), Text(2000, i), 8);
+     },
+     {"later/f3.txt"}, nullptr, 0, {}, false, 1, EntryFailure::kExtractFailed},
     {"ReplacedWhileAWriteMayFail", "a file replaced while an earlier write may still fail",
      [](ZipBuilder& zip, const Sandbox&) {
          zip.Add("big.bin", Text(300000, 3), 8);
