@@ -11,7 +11,7 @@
 // multiplies four lanes in one instruction (VPCLMULQDQ on 512-bit
 // registers), sixteen lanes, 256 bytes, are folded at a time first, by
 // x^(2048+-32), and folded into the four of the narrow way: on a large
-// entry written behind, the CRC is the larger part of its writer's work.
+// entry written behind, the CRC is about a third of its writer's work.
 
 #include <zlib.h>
 
