@@ -41,14 +41,12 @@ void WriteBehindSink::WriterLoop() {
         }
         const Piece piece = queued_.front();
         queued_.pop_front();
-        writing_ = true;
         const bool skip = failed_ || stopped;
         lock.unlock();
         const std::uint8_t* data = buffers_[piece.buffer].get();
         if (!skip) crc_ = UpdateCrc32(crc_, data, piece.size);
         const bool ok = skip || file_.Write(data, piece.size);
         lock.lock();
-        writing_ = false;
         if (!ok) failed_ = true;
         free_.push_back(piece.buffer);
         changed_.notify_all();

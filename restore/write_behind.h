@@ -76,7 +76,6 @@ private:
     std::vector<std::size_t> free_;
     std::deque<Piece> queued_;
     std::size_t lent_ = kNone;
-    bool writing_ = false;  // the writer holds a piece
     bool writerWaits_ = false;
     std::uint32_t crc_ = 0;  // of the pieces written; the writer's alone while it runs
     bool closing_ = false;

@@ -158,10 +158,6 @@ std::uint32_t UpdateCrc32Way(CrcWay way, std::uint32_t crc, const std::uint8_t* 
     return static_cast<std::uint32_t>(crc32_z(crc, data + body, size - body));
 }
 
-std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-    return UpdateCrc32Way(BestCrcWay(), crc, data, size);
-}
-
 #else
 
 bool CrcWayAvailable(CrcWay way) { return way == CrcWay::kZlib; }
@@ -170,8 +166,9 @@ std::uint32_t UpdateCrc32Way(CrcWay, std::uint32_t crc, const std::uint8_t* data
     return static_cast<std::uint32_t>(crc32_z(crc, data, size));
 }
 
-std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-    return static_cast<std::uint32_t>(crc32_z(crc, data, size));
-}
-
 #endif
+
+// The widest way asked for: UpdateCrc32Way takes the best the processor has.
+std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+    return UpdateCrc32Way(CrcWay::kFold16, crc, data, size);
+}

@@ -201,16 +201,25 @@ TEST(EntryStream, TruncatedArchiveFailsTheReadThatNeedsTheMissingChunk) {
     }
 }
 
+namespace {
+
+// `size` bytes from a linear congruential sequence started at `seed`.
+std::vector<std::uint8_t> Scrambled(std::size_t size, std::uint32_t seed) {
+    std::vector<std::uint8_t> data(size);
+    for (auto& b : data) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(seed >> 16);
+    }
+    return data;
+}
+
+}  // namespace
+
 // The entry CRC must be zlib's value for any length, any alignment and any
 // way the data is split between calls: a wrong folding constant or tail
 // would make every intact entry fail its check (or let a damaged one pass).
 TEST(EntryStream, CrcAgreesWithZlibForEverySplit) {
-    std::vector<std::uint8_t> data(5000);
-    std::uint32_t state = 12345;
-    for (auto& b : data) {
-        state = state * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(state >> 16);
-    }
+    const std::vector<std::uint8_t> data = Scrambled(5000, 12345);
     const struct {
         std::size_t offset, length, split;
     } cases[] = {{0, 0, 0},     {0, 1, 0},     {3, 63, 0},     {0, 64, 0},    {1, 65, 0},   {5, 79, 0},
@@ -226,16 +235,11 @@ TEST(EntryStream, CrcAgreesWithZlibForEverySplit) {
     }
 }
 
-// Each way the processor offers folds differently (16 bytes, 64 bytes or
-// 256 bytes a step, the rest left to zlib): each must give zlib's value
+// Each way the processor offers works differently (zlib's tables, or
+// folding 64 or 256 bytes a step with the rest left to zlib): each must give zlib's value
 // where its steps begin, end and leave a remainder.
 TEST(EntryStream, EveryCrcWayAgreesWithZlib) {
-    std::vector<std::uint8_t> data(70000);
-    std::uint32_t state = 777;
-    for (auto& b : data) {
-        state = state * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(state >> 16);
-    }
+    const std::vector<std::uint8_t> data = Scrambled(70000, 777);
     const struct {
         std::size_t offset, length, split;
     } cases[] = {{0, 255, 0},  {1, 256, 0},   {0, 257, 0},     {3, 319, 0},     {0, 320, 0},
