@@ -47,6 +47,7 @@ const char* ExtractReason(ExtractFailure failure) {
         case ExtractFailure::kOpenFailed: return "its local header is unreadable or disagrees with the directory";
         case ExtractFailure::kReadFailed: return "the archive could not be read (cut short?)";
         case ExtractFailure::kWriteFailed: return "writing the output file failed";
+        case ExtractFailure::kDiskFull: return "the disk is full";
         case ExtractFailure::kCorruptData: return "the compressed data is corrupt";
         case ExtractFailure::kShortData: return "the data ends before its declared size";
         case ExtractFailure::kCrcMismatch: return "CRC-32 mismatch: the data differs from what was stored";
@@ -80,6 +81,7 @@ std::string EntryReason(const RestoreFailure& failure) {
         case EntryFailure::kNotReadable: return "the restored file can't be read back";
         case EntryFailure::kInterrupted: return "the run was interrupted before it";
         case EntryFailure::kFileInUse: return "the file at its path is in use by another program";
+        case EntryFailure::kAccessDenied: return "access denied: what stands at its path may not be replaced";
         case EntryFailure::kNone: break;
     }
     return "unknown failure";

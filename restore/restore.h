@@ -34,6 +34,7 @@ enum class EntryFailure {
     kDuplicateName,    // an earlier entry has this name, or a name that leads to the same file
     kInterrupted,      // the run was asked to stop; entryIndex entries are restored (or checked)
     kFileInUse,        // another program held the file at the target for longer than the run waits
+    kAccessDenied,     // the user's rights don't allow replacing or removing what stands at the target
 };
 
 struct RestoreFailure {
@@ -61,6 +62,10 @@ public:
     virtual void OnRestoreStarted() = 0;
     virtual void OnRestoreFinished(int resultCode) = 0;
     virtual void OnRestoreProgress(const RestoreProgress& /*progress*/) {}
+    // The run takes up entry `index` (its name as stored). With worker
+    // threads this runs ahead of the confirmed entries by the fills still
+    // outstanding; it says what the run is working on, not what is done.
+    virtual void OnEntryStarted(std::int32_t /*index*/, const std::u16string& /*name*/) {}
     // Knowing bytesTotal costs one extra walk over the catalogue before the
     // first entry; observers that show no byte total leave it at 0.
     virtual bool WantsByteTotal() const { return false; }

@@ -44,7 +44,8 @@ public:
     Committer(ArchiveHandle* archive, const std::u16string& destination, std::int32_t count,
               RestoreObserver* observer, RestoreProgress& progress, RestoreFailure& why, const StopRequest* stop,
               std::unique_ptr<FillWorkers> workers)
-        : archive_(archive), destination_(destination), count_(count), ledger_(observer, progress), why_(why),
+        : archive_(archive), destination_(destination), count_(count), observer_(observer),
+          ledger_(observer, progress), why_(why),
           stop_(stop), workers_(std::move(workers)) {}
 
     int Run();
@@ -72,6 +73,7 @@ private:
     ArchiveHandle* archive_;
     const std::u16string& destination_;
     const std::int32_t count_;
+    RestoreObserver* observer_;
     Ledger ledger_;
     KnownFolders known_;
     RestoreFailure& why_;
@@ -125,6 +127,7 @@ bool Committer::CommitEntry(std::int32_t index) {
         return false;
     }
     ledger_.Begin(index, record_.uncompressedSize);
+    if (observer_) observer_->OnEntryStarted(index, record_.name);
     PreparedEntry prepared;
     if (!PlanEntry(record_.name, destination_, archive_, index, prepared, &why_)) return false;
     if (!MakeFolderLevels(prepared, &known_, &ledger_, &why_)) return false;

@@ -60,6 +60,7 @@ enum class ExtractFailure {
     kOpenFailed,      // the entry's local header is unreadable or disagrees
     kReadFailed,      // the archive could not be read (truncated, I/O error)
     kWriteFailed,     // writing the output failed
+    kDiskFull,        // writing the output failed: the disk (or the user's quota) is full
     kCorruptData,     // inflate reported corrupt data
     kShortData,       // the entry ended before its declared size
     kCrcMismatch,     // the CRC-32 of the data differs from the recorded one
