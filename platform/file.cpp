@@ -7,12 +7,14 @@
 
 namespace platform {
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+File::File(File&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNone)), outOfRoom_(std::exchange(other.outOfRoom_, false)) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
         handle_ = std::exchange(other.handle_, kNone);
+        outOfRoom_ = std::exchange(other.outOfRoom_, false);
     }
     return *this;
 }
@@ -24,7 +26,9 @@ bool FileSystemKeepsFileIds(std::u16string_view fileSystemName) {
     for (char16_t c : fileSystemName) upper.push_back(c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c);
     // NTFS and ReFS keep ids (ReFS only in the 128-bit form); the FAT family
     // numbers files by their directory entries. Anything unknown is not
-    // trusted: a name comparison never fails a good restore.
+    // trusted: its files are compared by name, which is slower, and where
+    // even the name can't be read the entry fails rather than be taken for
+    // another.
     return upper == u"NTFS" || upper == u"REFS";
 }
 

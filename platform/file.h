@@ -94,6 +94,9 @@ public:
     bool Read(void* buffer, std::size_t count, std::size_t& received) noexcept;
     // Writes all `count` bytes; false when any of them could not be written.
     bool Write(const void* buffer, std::size_t count) noexcept;
+    // Whether a Write failed for want of room: the disk, or the user's
+    // quota on it, is full.
+    bool OutOfRoom() const noexcept { return outOfRoom_; }
 
     // Sets the creation, last-access and last-write times. A time of 0 is
     // left unchanged; where the file system keeps no creation time it is
@@ -115,6 +118,7 @@ private:
     explicit File(std::intptr_t handle) noexcept : handle_(handle) {}
     static constexpr std::intptr_t kNone = -1;
     std::intptr_t handle_ = kNone;
+    bool outOfRoom_ = false;
 };
 
 }  // namespace platform

@@ -128,6 +128,7 @@ bool File::Write(const void* buffer, std::size_t count) noexcept {
         const ssize_t n = ::write(Fd(handle_), p + done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
+            outOfRoom_ = errno == ENOSPC || errno == EDQUOT;
             return false;
         }
         if (n == 0) return false;

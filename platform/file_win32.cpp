@@ -103,7 +103,12 @@ bool File::Write(const void* buffer, std::size_t count) noexcept {
     while (done < count) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
         DWORD wrote = 0;
-        if (!::WriteFile(H(handle_), p + done, chunk, &wrote, nullptr) || wrote == 0) return false;
+        if (!::WriteFile(H(handle_), p + done, chunk, &wrote, nullptr)) {
+            const DWORD error = ::GetLastError();
+            outOfRoom_ = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+            return false;
+        }
+        if (wrote == 0) return false;
         done += wrote;
     }
     return true;

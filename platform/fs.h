@@ -60,15 +60,40 @@ std::uint32_t ReadAttributes(const std::u16string& path);
 // left as it is (what it leads to is never changed).
 bool WriteAttributes(const std::u16string& path, std::uint32_t attributes);
 
+// Why a removal or a replacing move was refused.
+enum class Refusal {
+    kNone,
+    // Another program holds the file: a sharing violation, a lock, a
+    // mapped section, a delete it has begun and not finished. Only these
+    // are waited for.
+    kInUse,
+    // The user's rights don't allow it (an access rule; POSIX: EACCES,
+    // EPERM), or the file is read-only. Reported at once.
+    kAccessDenied,
+    kOther,
+};
+
 // Another program may hold a file for a moment (a virus scanner looking at
 // a new file, an indexer, a sync client): where the system enforces
 // sharing, a call refused for that reason is tried again with a growing
-// pause, up to kBusyWaitMs in all, before it fails with `*inUse` set. No
-// other refusal is retried. POSIX enforces no sharing: `*inUse` stays false.
+// pause, up to kBusyWaitMs in all, before it fails with Refusal::kInUse.
+// No other refusal is retried. POSIX enforces no sharing.
 inline constexpr unsigned kBusyWaitMs = 3000;
 
-// DeleteFileW: removes a file; a folder is refused. False on failure.
-bool RemoveFile(const std::u16string& path, bool* inUse = nullptr);
+// DeleteFileW: removes a file; a folder is refused, and so is a read-only
+// file (POSIX: one without the owner's write bit, as on Windows). False on
+// failure, with `why` saying why.
+bool RemoveFile(const std::u16string& path, Refusal* why = nullptr);
+
+// Removes what this program made at `path`, known by the identity it had
+// when it was made: a file, or with `folder` an empty folder. Whatever
+// stands there now that is not it (another program's file saved in its
+// place, a folder made anew) is left as it is, and so is a folder that
+// holds anything. A read-only state does not stop it: the program made the
+// file and may give itself the right to remove it. A file held by another
+// program is waited for up to `busyWaitMs`. True when it was removed.
+bool RemoveIfMade(const std::u16string& path, const FileIdentity& made, bool folder,
+                  unsigned busyWaitMs = kBusyWaitMs);
 
 // RemoveDirectoryW: removes an empty folder; one that holds anything, and a
 // file, are refused. False on failure.
@@ -87,7 +112,7 @@ bool FindAny(const std::u16string& path);
 // Moves a file onto another path, replacing a file there
 // (MoveFileExW with MOVEFILE_REPLACE_EXISTING; rename on POSIX). A link at
 // the new path is itself replaced, never what it leads to.
-bool MoveReplacing(const std::u16string& from, const std::u16string& to, bool* inUse = nullptr);
+bool MoveReplacing(const std::u16string& from, const std::u16string& to, Refusal* why = nullptr);
 
 // A file a move has just put at `path`, completed there: Windows gives a
 // file that replaces another by a move the old one's creation time

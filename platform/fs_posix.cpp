@@ -90,14 +90,41 @@ bool WriteAttributes(const std::u16string& path, std::uint32_t attributes) {
     return ::chmod(p.c_str(), mode) == 0;
 }
 
-bool RemoveFile(const std::u16string& path, bool* inUse) {
-    if (inUse) *inUse = false;
+namespace {
+
+Refusal RefusalOf(int error) {
+    return (error == EACCES || error == EPERM || error == EROFS) ? Refusal::kAccessDenied : Refusal::kOther;
+}
+
+bool Refuse(Refusal* why, Refusal reason) {
+    if (why) *why = reason;
+    return false;
+}
+
+}  // namespace
+
+bool RemoveFile(const std::u16string& path, Refusal* why) {
+    if (why) *why = Refusal::kNone;
     const std::string p = Native(path);
     struct stat st{};
-    if (p.empty() || ::lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (p.empty() || ::lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return Refuse(why, Refusal::kOther);
     // DeleteFileW refuses a read-only file; keep that answer.
-    if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return false;
-    return ::unlink(p.c_str()) == 0;
+    if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return Refuse(why, Refusal::kAccessDenied);
+    if (::unlink(p.c_str()) != 0) return Refuse(why, RefusalOf(errno));
+    return true;
+}
+
+// Between the look and the removal another program could still put its
+// file there; POSIX has no removal by descriptor, so the window is kept to
+// two calls.
+bool RemoveIfMade(const std::u16string& path, const FileIdentity& made, bool folder, unsigned) {
+    const std::string p = Native(path);
+    struct stat st{};
+    if (p.empty() || ::lstat(p.c_str(), &st) != 0) return false;
+    if (static_cast<std::uint64_t>(st.st_dev) != made.volume || static_cast<std::uint64_t>(st.st_ino) != made.index)
+        return false;
+    if (folder) return S_ISDIR(st.st_mode) && ::rmdir(p.c_str()) == 0;
+    return !S_ISDIR(st.st_mode) && ::unlink(p.c_str()) == 0;
 }
 
 bool RemoveEmptyFolder(const std::u16string& path) {
@@ -130,15 +157,16 @@ bool FindAny(const std::u16string& path) {
     return ::lstat(p.c_str(), &st) == 0;
 }
 
-bool MoveReplacing(const std::u16string& from, const std::u16string& to, bool* inUse) {
-    if (inUse) *inUse = false;
+bool MoveReplacing(const std::u16string& from, const std::u16string& to, Refusal* why) {
+    if (why) *why = Refusal::kNone;
     const std::string f = Native(from), t = Native(to);
-    if (f.empty() || t.empty()) return false;
+    if (f.empty() || t.empty()) return Refuse(why, Refusal::kOther);
     struct stat st{};
     // MoveFileExW does not replace a folder. A link to one is replaced like
     // any link: rename swaps the directory entry, never what it leads to.
-    if (::lstat(t.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-    return std::rename(f.c_str(), t.c_str()) == 0;
+    if (::lstat(t.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Refuse(why, Refusal::kOther);
+    if (std::rename(f.c_str(), t.c_str()) != 0) return Refuse(why, RefusalOf(errno));
+    return true;
 }
 
 namespace {

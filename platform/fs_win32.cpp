@@ -11,6 +11,7 @@
 #include "platform/fs.h"
 #include "platform/identity_win32.h"
 #include "platform/path_rules.h"
+#include "platform/refusal_win32.h"
 #include "platform/wide.h"
 
 namespace platform {
@@ -69,33 +70,29 @@ bool WriteAttributes(const std::u16string& path, std::uint32_t attributes) {
 
 namespace {
 
-// Refusals that mean another program holds the file: a sharing violation,
-// a lock, or access denied on a file that is neither read-only nor a
-// folder (one being deleted by its holder, or mapped into memory).
-bool HeldByAnother(DWORD error, const std::u16string& path) {
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
-    if (error != ERROR_ACCESS_DENIED) return false;
-    const DWORD attributes = ::GetFileAttributesW(W(Sys(path)));
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+// The NTSTATUS behind the last error: ERROR_ACCESS_DENIED stands for a
+// refusal by the file's access rules and for a file being deleted or mapped
+// by another program alike, and only the status tells them apart.
+LONG LastNtStatus() {
+    using GetStatus = LONG(WINAPI*)();
+    static const auto get = reinterpret_cast<GetStatus>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
+    return get ? get() : 0;
 }
 
 // Runs `call` until it succeeds, fails for another reason than a file held
-// by another program, or kBusyWaitMs have passed.
+// by another program, or `budgetMs` have passed.
 template <typename Call>
-bool RetryWhileHeld(const std::u16string& path, bool* inUse, Call call) {
-    if (inUse) *inUse = false;
+bool RetryWhileHeld(const std::u16string& path, Refusal* why, unsigned budgetMs, Call call) {
+    if (why) *why = Refusal::kNone;
     DWORD pause = 10;
     DWORD waited = 0;
     for (;;) {
         if (call()) return true;
         const DWORD error = ::GetLastError();
-        if (!HeldByAnother(error, path)) {
-            ::SetLastError(error);
-            return false;
-        }
-        if (waited >= kBusyWaitMs) {
-            if (inUse) *inUse = true;
+        const Refusal refusal = ClassifyRefusal(error, LastNtStatus(), ::GetFileAttributesW(W(Sys(path))));
+        if (refusal != Refusal::kInUse || waited >= budgetMs) {
+            if (why) *why = refusal;
             ::SetLastError(error);
             return false;
         }
@@ -107,8 +104,75 @@ bool RetryWhileHeld(const std::u16string& path, bool* inUse, Call call) {
 
 }  // namespace
 
-bool RemoveFile(const std::u16string& path, bool* inUse) {
-    return RetryWhileHeld(path, inUse, [&] { return ::DeleteFileW(W(Sys(path))) != FALSE; });
+Refusal ClassifyRefusal(unsigned long error, long status, unsigned long attributes) {
+    constexpr long kSharingViolation = static_cast<long>(0xC0000043);
+    constexpr long kDeletePending = static_cast<long>(0xC0000056);
+    constexpr long kCannotDelete = static_cast<long>(0xC0000121);
+    constexpr long kUserMappedFile = static_cast<long>(0xC0000243);
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+        return Refusal::kInUse;
+    case ERROR_ACCESS_DENIED:
+        break;
+    default:
+        return Refusal::kOther;
+    }
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    switch (status) {
+    case kSharingViolation:
+    case kDeletePending:
+    case kUserMappedFile:
+        return Refusal::kInUse;
+    case kCannotDelete:
+        // Said of a read-only file and of one mapped into memory (a running
+        // program, a loaded library) alike.
+        return readOnly ? Refusal::kAccessDenied : Refusal::kInUse;
+    default:
+        // An access rule (STATUS_ACCESS_DENIED), or a status this code
+        // does not know: waiting would only delay the same answer.
+        return Refusal::kAccessDenied;
+    }
+}
+
+bool RemoveFile(const std::u16string& path, Refusal* why) {
+    return RetryWhileHeld(path, why, kBusyWaitMs, [&] { return ::DeleteFileW(W(Sys(path))) != FALSE; });
+}
+
+// The file is opened, its identity compared and its removal asked for
+// through one handle: nothing another program put at the path in the
+// meantime can be the one removed.
+bool RemoveIfMade(const std::u16string& path, const FileIdentity& made, bool folder, unsigned busyWaitMs) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    const bool opened = RetryWhileHeld(path, nullptr, busyWaitMs, [&] {
+        h = ::CreateFileW(W(Sys(path)), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        return h != INVALID_HANDLE_VALUE;
+    });
+    if (!opened) return false;
+    bool removed = false;
+    FileIdentity there;
+    FILE_BASIC_INFO basic{};
+    if (IdentityOfHandle(h, there) && there == made &&
+        ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) &&
+        ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder) {
+        if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+            // A file marked read-only can't be marked for deletion.
+            basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+            if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = basic.LastWriteTime.QuadPart = 0;
+            basic.ChangeTime.QuadPart = 0;
+            ::SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
+        }
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        // A folder that holds anything refuses (ERROR_DIR_NOT_EMPTY).
+        removed = ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+    }
+    ::CloseHandle(h);
+    return removed;
 }
 
 bool RemoveEmptyFolder(const std::u16string& path) { return ::RemoveDirectoryW(W(Sys(path))) != FALSE; }
@@ -141,10 +205,12 @@ bool FindAny(const std::u16string& path) {
     return true;
 }
 
-bool MoveReplacing(const std::u16string& from, const std::u16string& to, bool* inUse) {
+bool MoveReplacing(const std::u16string& from, const std::u16string& to, Refusal* why) {
     // Either file may be the one held: the new one by a scanner that opened
     // it when it was closed, the old one by whoever uses it.
-    return RetryWhileHeld(to, inUse, [&] { return ::MoveFileExW(W(Sys(from)), W(Sys(to)), MOVEFILE_REPLACE_EXISTING) != FALSE; });
+    return RetryWhileHeld(to, why, kBusyWaitMs, [&] {
+        return ::MoveFileExW(W(Sys(from)), W(Sys(to)), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    });
 }
 
 MoveResult MoveNoReplace(const std::u16string& from, const std::u16string& to) {

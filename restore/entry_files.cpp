@@ -53,6 +53,9 @@ public:
         if (stop_.faults && stop_.faults->WorkerWriteFails(stop_.index)) return false;
         return file_.Write(data, size);
     }
+    ExtractFailure WriteFailure() const override {
+        return file_.OutOfRoom() ? ExtractFailure::kDiskFull : ExtractFailure::kWriteFailed;
+    }
     bool stopped = false;
 
 private:
@@ -80,20 +83,40 @@ bool FillStop::Requested() const {
 }
 
 NewFile::NewFile(NewFile&& other) noexcept
-    : path_(std::exchange(other.path_, {})), file_(std::move(other.file_)) {}
+    : path_(std::exchange(other.path_, {})), file_(std::move(other.file_)), identity_(std::move(other.identity_)),
+      identityKnown_(std::exchange(other.identityKnown_, false)), busyWaitMs_(other.busyWaitMs_) {}
 
 NewFile& NewFile::operator=(NewFile&& other) noexcept {
     if (this != &other) {
         Discard();
         path_ = std::exchange(other.path_, {});
         file_ = std::move(other.file_);
+        identity_ = std::move(other.identity_);
+        identityKnown_ = std::exchange(other.identityKnown_, false);
+        busyWaitMs_ = other.busyWaitMs_;
     }
     return *this;
 }
 
+bool NewFile::TakeIdentity() {
+    if (!identityKnown_ && file_.IsOpen()) identityKnown_ = file_.GetIdentity(identity_);
+    return identityKnown_;
+}
+
 void NewFile::Discard() noexcept {
+    if (!path_.empty()) TakeIdentity();
     file_.Close();
-    if (!path_.empty()) platform::RemoveFile(path_);
+    if (!path_.empty()) {
+        if (identityKnown_) {
+            platform::RemoveIfMade(path_, identity_, false, busyWaitMs_);
+        } else {
+            // Only where the system could not say which file the handle
+            // was: the file made a moment ago is removed by its name rather
+            // than left cut short there.
+            platform::WriteAttributes(path_, platform::kAttributeNormal);
+            platform::RemoveFile(path_);
+        }
+    }
     path_.clear();
 }
 
@@ -120,20 +143,24 @@ FillResult FillNewFile(ArchiveHandle* handle, std::int32_t index, const EntryTim
         result.stopped = sink.stopped;
         if (result.extractResult == ARCHIVE_OK && !written) {
             result.extractResult = ARCHIVE_WRITE_FAILED;
-            result.extractFailure = ExtractFailure::kWriteFailed;
+            result.extractFailure = sink.WriteFailure();
         }
     } else {
         FileSink sink(file.file(), stop);
         result.extractResult = ExtractEntryToSink(handle, index, sink, &result.extractFailure);
         result.stopped = sink.stopped;
     }
-    if (result.extractResult == ARCHIVE_OK) {
-        file.file().SetTimesAndNormal(times.creation, times.access, times.write);
-        if (!file.file().GetIdentity(result.identity)) {
-            result.extractResult = ARCHIVE_WRITE_FAILED;
-            result.extractFailure = ExtractFailure::kWriteFailed;
-        }
+    if (result.extractResult == ARCHIVE_OK) file.file().SetTimesAndNormal(times.creation, times.access, times.write);
+    // Read through the handle before it closes, for the removal of a failed
+    // file as for the ledger: a file whose identity the system can't tell
+    // could not be told from another one later, and fails.
+    if (file.TakeIdentity()) {
+        result.identity = file.identity();
+    } else if (result.extractResult == ARCHIVE_OK) {
+        result.extractResult = ARCHIVE_WRITE_FAILED;
+        result.extractFailure = ExtractFailure::kWriteFailed;
     }
+    if (result.stopped) file.Hurry();
     // A close that reports an error may have lost written data.
     if (!file.file().Close() && result.extractResult == ARCHIVE_OK) {
         result.extractResult = ARCHIVE_WRITE_FAILED;
@@ -168,7 +195,7 @@ Creation RestoreNewFile(ArchiveHandle* handle, const PreparedEntry& prepared, Le
         FailCreate(failure);
         return created;
     }
-    if (ledger) ledger->Made(prepared.plan.target, false);
+    if (ledger) ledger->MadeFile(prepared.plan.target);
     const FillResult filled = FillNewFile(handle, prepared.index, TimesOf(prepared.found), file, stop);
     if (!filled.ok) {
         FailFill(failure, filled);
@@ -198,13 +225,16 @@ bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
 
     const FillResult filled = FillNewFile(handle, prepared.index, TimesOf(prepared.found), temporary, stop);
     if (!filled.ok) return FailFill(failure, filled);
-    bool inUse = false;
-    if (!platform::MoveReplacing(temporary.path(), target, &inUse)) {
-        const std::uint32_t guarded = inUse ? platform::kInvalidAttributes : Unguard(target);
-        if (guarded == platform::kInvalidAttributes || !platform::MoveReplacing(temporary.path(), target, &inUse)) {
+    platform::Refusal why = platform::Refusal::kNone;
+    if (!platform::MoveReplacing(temporary.path(), target, &why)) {
+        // A guarded file (read-only, hidden, system) refuses to be replaced
+        // as a refusal of access does; one held by another program was
+        // waited for already.
+        const std::uint32_t guarded = why == platform::Refusal::kInUse ? platform::kInvalidAttributes : Unguard(target);
+        if (guarded == platform::kInvalidAttributes || !platform::MoveReplacing(temporary.path(), target, &why)) {
             // The old file stays as it was, attributes included.
             if (guarded != platform::kInvalidAttributes) platform::WriteAttributes(target, guarded);
-            return Fail(failure, inUse ? EntryFailure::kFileInUse : EntryFailure::kTargetInTheWay);
+            return Fail(failure, ReasonOf(why));
         }
     }
     temporary.Keep();

@@ -14,7 +14,19 @@ bool Fail(RestoreFailure* failure, EntryFailure reason) {
 
 }  // namespace
 
-bool PreparedEntry::IsFolder() const { return (found.attributes & platform::kAttributeDirectory) != 0; }
+bool PreparedEntry::IsFolder() const {
+    return (found.attributes & platform::kAttributeDirectory) != 0 || (plan.NamesFolder() && found.uncompressedSize == 0);
+}
+
+EntryFailure ReasonOf(platform::Refusal refusal) {
+    switch (refusal) {
+    case platform::Refusal::kInUse: return EntryFailure::kFileInUse;
+    case platform::Refusal::kAccessDenied: return EntryFailure::kAccessDenied;
+    case platform::Refusal::kNone:
+    case platform::Refusal::kOther: break;
+    }
+    return EntryFailure::kTargetInTheWay;
+}
 
 bool PlanEntry(const std::u16string& entryName, const std::u16string& destinationFolder, ArchiveHandle* handle,
                std::int32_t expectedIndex, PreparedEntry& prepared, RestoreFailure* failure) {
@@ -58,7 +70,7 @@ bool MakeFolderLevels(const PreparedEntry& prepared, KnownFolders* known, Ledger
         const std::uint32_t attributes = platform::ReadAttributes(level);
         if (attributes == platform::kInvalidAttributes) {
             if (!platform::MakeFolder(level)) return Fail(failure, EntryFailure::kFolderFailed);
-            if (ledger) ledger->Made(level, true);
+            if (ledger) ledger->MadeFolder(level);
         } else if ((attributes & platform::kAttributeDirectory) == 0 ||
                    (attributes & platform::kAttributeReparsePoint) != 0) {
             // A link (or junction) where a level goes may lead out of the
@@ -70,40 +82,64 @@ bool MakeFolderLevels(const PreparedEntry& prepared, KnownFolders* known, Ledger
     return true;
 }
 
-bool SomethingAtTarget(const PreparedEntry& prepared) {
-    return platform::ReadAttributes(prepared.plan.target) != platform::kInvalidAttributes;
+namespace {
+
+// The folder a folder entry names: its target, or for a name ending in the
+// separator the last level on the way ("x/" is the folder "x"; "./" the
+// destination itself).
+std::u16string FolderOf(const TargetPlan& plan) {
+    if (!plan.NamesFolder() || plan.levelEnds.empty()) return plan.target;
+    return plan.target.substr(0, plan.levelEnds.back());
 }
 
-bool RestoreFolderEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger,
-                        RestoreFailure* failure) {
-    const std::u16string& target = prepared.plan.target;
-    const std::uint32_t existing = platform::ReadAttributes(target);
+constexpr std::uint32_t kChangedByNormal = platform::kAttributeReadOnly | platform::kAttributeHidden |
+                                           platform::kAttributeSystem | platform::kAttributeArchive;
+
+// The folder stands, as it should: it is left with normal attributes and
+// must be readable.
+bool FinishFolder(const std::u16string& folder, RestoreFailure* failure) {
+    const std::uint32_t attributes = platform::ReadAttributes(folder);
+    if (attributes != platform::kInvalidAttributes && (attributes & kChangedByNormal) != 0)
+        platform::WriteAttributes(folder, platform::kAttributeNormal);
+    if (!platform::CanRead(folder)) return Fail(failure, EntryFailure::kNotReadable);
+    return true;
+}
+
+}  // namespace
+
+bool FolderEntryChangesWhatStands(const PreparedEntry& prepared) {
+    const std::uint32_t attributes = platform::ReadAttributes(FolderOf(prepared.plan));
+    if (attributes == platform::kInvalidAttributes) return false;
+    const bool realFolder = (attributes & platform::kAttributeDirectory) != 0 &&
+                            (attributes & platform::kAttributeReparsePoint) == 0;
+    return !realFolder || (attributes & kChangedByNormal) != 0;
+}
+
+// The reader is never asked to make the folder: it would make it under the
+// stored name, below its own base, where the plan has judged and mapped
+// nothing ("l?" followed as a link while the plan checked "l_").
+bool RestoreFolderEntry(const PreparedEntry& prepared, Ledger* ledger, RestoreFailure* failure) {
+    const std::u16string folder = FolderOf(prepared.plan);
+    if (prepared.plan.NamesFolder()) return FinishFolder(folder, failure);
+    const std::uint32_t existing = platform::ReadAttributes(folder);
     if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeReparsePoint) != 0)
         return Fail(failure, EntryFailure::kTargetInTheWay);
     if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeDirectory) == 0) {
         // Nothing is lost that the archive does not replace, unless the file
         // is one this run restored.
-        const platform::PathIdentity there = platform::ReadPathIdentity(target);
+        const platform::PathIdentity there = platform::ReadPathIdentity(folder);
         if (ledger && there.exists && ledger->IsRestored(there.identity))
             return Fail(failure, EntryFailure::kDuplicateName);
-        platform::WriteAttributes(target, platform::kAttributeNormal);
-        bool inUse = false;
-        if (!platform::RemoveFile(target, &inUse)) {
-            platform::WriteAttributes(target, existing);
-            return Fail(failure, inUse ? EntryFailure::kFileInUse : EntryFailure::kTargetInTheWay);
+        platform::WriteAttributes(folder, platform::kAttributeNormal);
+        platform::Refusal why = platform::Refusal::kNone;
+        if (!platform::RemoveFile(folder, &why)) {
+            platform::WriteAttributes(folder, existing);
+            return Fail(failure, ReasonOf(why));
         }
     }
-    ExtractFailure why = ExtractFailure::kNone;
-    const ArchiveResult result = ExtractEntry(handle, prepared.index, target, &why);
-    if (result != ARCHIVE_OK) {
-        if (failure) {
-            failure->extractResult = result;
-            failure->extractFailure = why;
-        }
-        return Fail(failure, EntryFailure::kExtractFailed);
+    if (existing == platform::kInvalidAttributes || (existing & platform::kAttributeDirectory) == 0) {
+        if (!platform::MakeFolder(folder)) return Fail(failure, EntryFailure::kFolderFailed);
+        if (ledger) ledger->MadeFolder(folder);
     }
-    if (existing == platform::kInvalidAttributes && ledger) ledger->Made(target, true);
-    platform::WriteAttributes(target, platform::kAttributeNormal);
-    if (!platform::CanRead(target)) return Fail(failure, EntryFailure::kNotReadable);
-    return true;
+    return FinishFolder(folder, failure);
 }

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/file.h"
+#include "platform/fs.h"
 #include "restore/entry_name.h"
 #include "restore/restore.h"
 #include "zip/archive.h"
@@ -27,6 +28,11 @@ struct PreparedEntry {
     std::int32_t index = -1;
     ArchiveEntry found;
     TargetPlan plan;
+    // A folder entry: marked as a folder, or named as one (ending in the
+    // separator) with no data. Many writers mark nothing (Java's and
+    // Python's write a plain file's attributes), and a name ending in the
+    // separator can't name a file; one that declares data stays a file
+    // entry, which fails: its data has nowhere to go.
     bool IsFolder() const;
 };
 
@@ -46,14 +52,23 @@ bool MakeFolderLevels(const PreparedEntry& prepared, KnownFolders* known, Ledger
 // A file entry named "x/" or "." names a folder: no file can go there.
 bool CanHoldFile(const PreparedEntry& prepared, RestoreFailure* failure);
 
-// Whether something stands at the target (the steps after it then replace
-// or remove it, which the run can't take back).
-bool SomethingAtTarget(const PreparedEntry& prepared);
+// Whether a folder entry's steps would change something the run can't take
+// back: a file (or a link) at its target is replaced or refused, a folder
+// that is there has its attributes made normal. A folder with none to
+// change, or nothing at all, is not (the folder the entry makes is the
+// run's own).
+bool FolderEntryChangesWhatStands(const PreparedEntry& prepared);
 
-// The whole of a folder entry: a file of its name is replaced by the folder
-// (unless this run restored that file), an existing folder stays.
-bool RestoreFolderEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger,
-                        RestoreFailure* failure);
+// The whole of a folder entry, at its planned target: made when missing,
+// kept when a real folder stands there; a file of its name is replaced by
+// the folder (unless this run restored that file) when the name names the
+// folder itself ("x", marked as a folder). A name ending in the separator
+// ("x/") names the folder as a level on its way, where a file is never
+// replaced (kFolderFailed, from MakeFolderLevels).
+bool RestoreFolderEntry(const PreparedEntry& prepared, Ledger* ledger, RestoreFailure* failure);
+
+// What an entry's reason is when a removal or move was refused.
+EntryFailure ReasonOf(platform::Refusal refusal);
 
 // Tells a long fill to give up between two buffers.
 class FillFaults;
@@ -66,7 +81,9 @@ struct FillStop {
 };
 
 // A file this run has just created, with its open handle. Removed again
-// when the object goes, on every path, unless Keep() was called.
+// when the object goes, on every path, unless Keep() was called; removed
+// as the file it is (by identity), so that whatever another program puts
+// at its name meanwhile stays.
 class NewFile {
 public:
     NewFile() = default;
@@ -80,13 +97,26 @@ public:
     bool IsOpen() const { return file_.IsOpen(); }
     const std::u16string& path() const { return path_; }
     platform::File& file() { return file_; }
+    // Reads the file's identity through its open handle, for the removal
+    // and for the run's ledger. False when the system can't tell.
+    bool TakeIdentity();
+    const platform::FileIdentity& identity() const { return identity_; }
     // The file stays: it holds complete, checked data at its place.
     void Keep() { path_.clear(); }
+    // The run is ending on the user's request: another program holding the
+    // file is waited for only briefly (a closing console has seconds).
+    void Hurry() { busyWaitMs_ = kStopCleanupWaitMs; }
+
+    // What a removal after a stop waits, in all, for files held by others.
+    static constexpr unsigned kStopCleanupWaitMs = 500;
 
 private:
     void Discard() noexcept;
     std::u16string path_;
     platform::File file_;
+    platform::FileIdentity identity_;
+    bool identityKnown_ = false;
+    unsigned busyWaitMs_ = platform::kBusyWaitMs;
 };
 
 // How creating a file at a path went.

@@ -148,5 +148,8 @@ void FillWorkers::Stop() {
     jobWaiting_.Wake();
     for (std::thread& t : threads_) t.join();
     threads_.clear();
+    if (stop_ && stop_->Requested()) {
+        for (FillJob& job : dropped) job.file.Hurry();
+    }
     // `dropped` goes here, and with it the files nobody filled.
 }

@@ -3,8 +3,11 @@
 // file at its target, in catalogue order, and hands the file over; a worker
 // reads the entry from the archive through a handle of its own, writes it,
 // stamps and closes the file, and leaves a verdict for the run thread,
-// which confirms entries in order (see Ledger). Nothing a worker does is
-// seen before the run thread has confirmed it.
+// which confirms entries in order (see Ledger). A worker's file stands at
+// its real name from the moment the run thread creates it, and may be read
+// there before it is complete; the run counts and reports an entry only once
+// it has confirmed it, and takes back what it has not confirmed when it ends
+// early.
 //
 // How far ahead the run thread may go is bounded by the number of fills
 // not yet finished; at the bound it does the oldest waiting fill itself.

@@ -26,6 +26,10 @@ public:
     // fills (the run gives one only to a fill that would leave a core idle):
     // so that a test meets that thread whatever the threads' timing.
     virtual bool WriteBehindEveryLargeFill() const { return false; }
+    // Called on the run thread just before the run takes back what entries
+    // after a failing or unfinished one made: another program may have put
+    // its own file at one of their names by then.
+    virtual void BeforeUndo() const {}
 };
 
 struct RunOptions {

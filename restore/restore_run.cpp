@@ -39,14 +39,17 @@
 
 namespace {
 
+// What the undo after a stop waits, in all, for files held by others.
+constexpr unsigned kStopUndoWaitMs = 1500;
+
 class Committer {
 public:
     Committer(ArchiveHandle* archive, const std::u16string& destination, std::int32_t count,
               RestoreObserver* observer, RestoreProgress& progress, RestoreFailure& why, const StopRequest* stop,
-              std::unique_ptr<FillWorkers> workers)
+              const FillFaults* faults, std::unique_ptr<FillWorkers> workers)
         : archive_(archive), destination_(destination), count_(count), observer_(observer),
-          ledger_(observer, progress), why_(why),
-          stop_(stop), workers_(std::move(workers)) {}
+          ledger_(observer, progress, stop), why_(why),
+          stop_(stop), faults_(faults), workers_(std::move(workers)) {}
 
     int Run();
 
@@ -78,6 +81,7 @@ private:
     KnownFolders known_;
     RestoreFailure& why_;
     const StopRequest* stop_;
+    const FillFaults* faults_;
     std::unique_ptr<FillWorkers> workers_;  // none: everything on this thread
     ArchiveEntry record_;
     std::vector<FillVerdict> verdicts_;
@@ -87,10 +91,13 @@ int Committer::Run() {
     std::int32_t next = 0;
     for (;;) {
         if (next == count_) {
-            if (!workers_) break;
-            if (WaitForEarlierEntries()) break;
-            if (!RestoreSeriallyFrom(count_, next)) return EndFailed();
-            continue;
+            if (workers_ && !WaitForEarlierEntries()) {
+                if (!RestoreSeriallyFrom(count_, next)) return EndFailed();
+                continue;
+            }
+            // A stop held back the confirmation of the last entries.
+            if (ledger_.Confirmed() < count_) return EndInterrupted();
+            break;
         }
         if (Stopped()) return EndInterrupted();
         if (!CommitEntry(next)) {
@@ -132,10 +139,13 @@ bool Committer::CommitEntry(std::int32_t index) {
     if (!PlanEntry(record_.name, destination_, archive_, index, prepared, &why_)) return false;
     if (!MakeFolderLevels(prepared, &known_, &ledger_, &why_)) return false;
     if (prepared.IsFolder()) {
-        // Replacing a file can't be taken back, and the check that it is
-        // no file of this run needs every earlier file's identity.
-        if (workers_ && SomethingAtTarget(prepared) && !WaitForEarlierEntries()) return false;
-        if (!RestoreFolderEntry(archive_, prepared, &ledger_, &why_)) return false;
+        // Replacing a file, or changing a folder that stood there, can't be
+        // taken back, and the check that a file is none of this run's needs
+        // every earlier file's identity. A folder the run has just made, or
+        // one with nothing to change, needs no wait: Info-ZIP and Explorer
+        // archives hold a folder entry per folder.
+        if (workers_ && FolderEntryChangesWhatStands(prepared) && !WaitForEarlierEntries()) return false;
+        if (!RestoreFolderEntry(prepared, &ledger_, &why_)) return false;
         ledger_.Complete(nullptr);
         return true;
     }
@@ -156,7 +166,7 @@ bool Committer::HandOverFile(const PreparedEntry& prepared) {
         return ReplaceWithEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, prepared.index, nullptr},
                                 &why_);
     }
-    ledger_.Made(prepared.plan.target, false);
+    ledger_.MadeFile(prepared.plan.target);
     ledger_.Filling();
     job.index = prepared.index;
     job.times = TimesOf(prepared.found);
@@ -189,6 +199,7 @@ bool Committer::RestoreSeriallyFrom(std::int32_t failed, std::int32_t& next) {
     workers_.reset();
     // Back to the serial run's state just before `first`: what later
     // entries made goes, and the folder levels are asked for again.
+    if (faults_) faults_->BeforeUndo();
     ledger_.UndoAfter(first);
     known_.Forget();
     if (first >= count_) return true;
@@ -214,7 +225,11 @@ int Committer::EndInterrupted() {
     // Only complete entries stay, and only those the run reports: the
     // first unconfirmed entry keeps its folders, as the serial run's would.
     const std::int32_t done = ledger_.Confirmed();
-    ledger_.UndoAfter(done);
+    if (faults_) faults_->BeforeUndo();
+    // A closing console or an ending session gives the program seconds:
+    // files held by another program are waited for briefly, and one still
+    // held then stays (restoring again replaces it).
+    ledger_.UndoAfter(done, kStopUndoWaitMs);
     why_ = RestoreFailure{};
     why_.entryIndex = done;
     why_.reason = EntryFailure::kInterrupted;
@@ -255,7 +270,7 @@ bool RestoreEntry(const std::u16string& entryName, const std::u16string& destina
     PreparedEntry prepared;
     if (!PlanEntry(entryName, destinationFolder, handle, -1, prepared, failure)) return false;
     if (!MakeFolderLevels(prepared, nullptr, nullptr, failure)) return false;
-    if (prepared.IsFolder()) return RestoreFolderEntry(handle, prepared, nullptr, failure);
+    if (prepared.IsFolder()) return RestoreFolderEntry(prepared, nullptr, failure);
     if (!CanHoldFile(prepared, failure)) return false;
     return RestoreFileEntry(handle, prepared, nullptr, FillStop{}, failure);
 }
@@ -350,7 +365,7 @@ int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std
         if (!workers->Start()) workers.reset();
     }
     Committer committer(archive.get(), destinationFolder, count, observer, progress, why, options.stop,
-                        std::move(workers));
+                        options.faults, std::move(workers));
     return committer.Run();
 }
 

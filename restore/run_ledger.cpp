@@ -2,6 +2,8 @@
 
 #include "restore/run_ledger.h"
 
+#include <chrono>
+
 #include "platform/fs.h"
 
 void Ledger::Begin(std::int32_t index, std::uint64_t bytes) {
@@ -11,8 +13,14 @@ void Ledger::Begin(std::int32_t index, std::uint64_t bytes) {
     open_.push_back(std::move(entry));
 }
 
-void Ledger::Made(const std::u16string& path, bool folder) {
-    if (!open_.empty()) open_.back().made.push_back({path, folder});
+void Ledger::MadeFolder(const std::u16string& path) {
+    if (open_.empty()) return;
+    const platform::PathIdentity made = platform::ReadPathIdentity(path);
+    open_.back().made.push_back({path, true, made.exists && made.folder, made.identity});
+}
+
+void Ledger::MadeFile(const std::u16string& path) {
+    if (!open_.empty()) open_.back().made.push_back({path, false, false, {}});
 }
 
 void Ledger::Complete(const platform::FileIdentity* identity) {
@@ -55,6 +63,7 @@ std::int32_t Ledger::Confirm() {
     while (!open_.empty()) {
         const Open& entry = open_.front();
         if (entry.state == State::kFailed) return entry.index;
+        if (stop_ && stop_->Requested()) return -1;
         if (entry.state != State::kComplete) return -1;
         ++confirmed_;
         if (observer_) {
@@ -67,18 +76,34 @@ std::int32_t Ledger::Confirm() {
     return -1;
 }
 
-void Ledger::UndoAfter(std::int32_t index) {
+void Ledger::RemoveFileOf(Open& entry, unsigned busyWaitMs) {
+    if (!entry.hasFile) return;
+    restored_.erase(entry.identity);
+    for (const MadePath& made : entry.made) {
+        if (!made.folder) platform::RemoveIfMade(made.path, entry.identity, false, busyWaitMs);
+    }
+}
+
+void Ledger::UndoAfter(std::int32_t index, unsigned busyWaitMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(busyWaitMs);
+    const auto left = [&] {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return ms > 0 ? static_cast<unsigned>(ms) : 0u;
+    };
     while (!open_.empty() && open_.back().index > index) {
         Open& entry = open_.back();
-        if (entry.hasFile) restored_.erase(entry.identity);
+        // Only a complete file is the ledger's to remove: a failed one was
+        // removed by its filler, and whatever stands at its name now is
+        // someone else's.
+        RemoveFileOf(entry, left());
         for (auto it = entry.made.rbegin(); it != entry.made.rend(); ++it) {
-            if (it->folder) {
-                platform::RemoveEmptyFolder(it->path);
-            } else {
-                platform::RemoveFile(it->path);
-            }
+            if (it->folder && it->known) platform::RemoveIfMade(it->path, it->identity, true, left());
         }
         open_.pop_back();
     }
-    if (!open_.empty() && open_.back().index == index) open_.pop_back();
+    if (!open_.empty() && open_.back().index == index) {
+        RemoveFileOf(open_.back(), left());
+        open_.pop_back();
+    }
 }

@@ -3,9 +3,11 @@
 // order, until it is confirmed. An entry is confirmed once it and every
 // entry before it are complete on disk; only then is it counted and told
 // to the observer. Until then the ledger keeps what the entry made (files,
-// folders), so that a run which ends early can take back everything after
-// the last entry it reports, and the identity of every file restored, so
-// that two entries can't end in one file.
+// folders) with the identity each had when the run made it, so that a run
+// which ends early can take back everything after the last entry it
+// reports, and nothing else: whatever another program put at one of those
+// names meanwhile is another file and stays. It also keeps the identity of
+// every file restored, so that two entries can't end in one file.
 //
 // Used by the run thread alone.
 
@@ -16,29 +18,37 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/fs.h"
 #include "restore/restore.h"
 
 class Ledger {
 public:
-    Ledger(RestoreObserver* observer, RestoreProgress& progress) : observer_(observer), progress_(progress) {}
+    // Once `stop` is requested nothing more is confirmed: the run reports
+    // the entries it had confirmed when the user asked it to stop, as the
+    // serial run does, however many fills complete meanwhile.
+    Ledger(RestoreObserver* observer, RestoreProgress& progress, const StopRequest* stop)
+        : observer_(observer), progress_(progress), stop_(stop) {}
     Ledger(const Ledger&) = delete;
     Ledger& operator=(const Ledger&) = delete;
 
     // The run starts entry `index` (always the one after the last started).
     void Begin(std::int32_t index, std::uint64_t bytes);
-    // The current entry made a file or folder at `path`.
-    void Made(const std::u16string& path, bool folder);
+    // The current entry made a folder at `path` (its identity is read now).
+    void MadeFolder(const std::u16string& path);
+    // The current entry made its file at `path`; its identity comes with
+    // Complete or FillFinished.
+    void MadeFile(const std::u16string& path);
     // The current entry is complete: its file (if any) has this identity.
     void Complete(const platform::FileIdentity* identity);
     // The current entry's file is being written by another thread.
     void Filling();
     // A file being written by another thread is complete (`ok`), or failed
-    // and is gone.
+    // and is gone: its filler removed it, and the ledger won't again.
     void FillFinished(std::int32_t index, bool ok, const platform::FileIdentity& identity);
 
     // Confirms, oldest first, every entry that is complete with all those
-    // before it, telling the observer. -1, or the first entry whose file
-    // failed.
+    // before it, telling the observer, until a stop is requested. -1, or
+    // the first entry whose file failed.
     std::int32_t Confirm();
     // The number of entries confirmed so far.
     std::int32_t Confirmed() const { return confirmed_; }
@@ -49,29 +59,38 @@ public:
     bool IsRestored(const platform::FileIdentity& identity) const { return restored_.count(identity) != 0; }
 
     // Removes, newest first, what the entries after `index` made (a folder
-    // only when it is empty) and forgets their files. What entry `index`
-    // made stays; the entry itself is forgotten unless confirmed, so that
-    // the run can start it again.
-    void UndoAfter(std::int32_t index);
+    // only when it is empty), each only while it is still what the run made,
+    // and forgets their files. Files held by another program are waited for
+    // `busyWaitMs` in all; what is still held then stays. What entry
+    // `index` made stays but for its file, which goes if it is complete:
+    // unconfirmed, it is never reported. The entry itself is forgotten
+    // unless confirmed, so that the run can start it again.
+    void UndoAfter(std::int32_t index, unsigned busyWaitMs = platform::kBusyWaitMs);
 
 private:
     enum class State { kWorking, kFilling, kComplete, kFailed };
     struct MadePath {
         std::u16string path;
         bool folder;
+        bool known = false;  // a folder's identity could be read when it was made
+        platform::FileIdentity identity;
     };
     struct Open {
         std::int32_t index = 0;
         std::uint64_t bytes = 0;
         State state = State::kWorking;
         std::vector<MadePath> made;
-        bool hasFile = false;
+        bool hasFile = false;  // complete: its file has `identity`
         platform::FileIdentity identity;
     };
     Open* Find(std::int32_t index);
 
+    // Removes entry's file if the ledger knows it complete.
+    void RemoveFileOf(Open& entry, unsigned busyWaitMs);
+
     RestoreObserver* observer_;
     RestoreProgress& progress_;
+    const StopRequest* stop_;
     std::deque<Open> open_;  // entries started and not confirmed, in order
     std::int32_t confirmed_ = 0;
     std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored_;

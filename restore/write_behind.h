@@ -45,6 +45,10 @@ public:
 
     std::uint8_t* LendBuffer(std::size_t& size) override;
     bool Write(const std::uint8_t* data, std::size_t size) override;
+    // Read once a Write has failed: the writer, which set it, writes no more.
+    ExtractFailure WriteFailure() const override {
+        return file_.OutOfRoom() ? ExtractFailure::kDiskFull : ExtractFailure::kWriteFailed;
+    }
     // The CRC-32 is taken by the writer, of each piece as it is written.
     bool TakesCrc() const override { return true; }
     std::uint32_t WrittenCrc() override;

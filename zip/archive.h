@@ -129,6 +129,8 @@ class EntrySink {
 public:
     virtual ~EntrySink() = default;
     virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
+    // Why the last Write failed, for the failure the extraction reports.
+    virtual ExtractFailure WriteFailure() const { return ExtractFailure::kWriteFailed; }
     // A sink that keeps a whole entry in memory may offer room for all of
     // its `size` declared bytes: the data then goes straight there instead
     // of through Write. Null (the default) when it doesn't; never asked of

@@ -1,8 +1,9 @@
 // The CRC-32 of entry data. zlib's table-driven CRC costs a sizeable share
 // of an extraction once inflate is done; on processors with carry-less
 // multiplication the bulk of the data is folded 64 bytes at a time instead,
-// and zlib takes the rest (the head below 64 bytes and the tail below 16),
-// so both give the same value for any split.
+// and zlib takes what the folding leaves (a piece shorter than 64 bytes
+// whole, and the tail below 16 bytes of a longer one), so both give the same
+// value for any split.
 //
 // The folding is the standard one for the reflected polynomial 0xEDB88320:
 // four 128-bit lanes are multiplied forward by x^(512+32) and x^(512-32+...)

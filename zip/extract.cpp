@@ -88,6 +88,9 @@ class FileSink : public EntrySink {
 public:
     explicit FileSink(platform::File& file) : file_(file) {}
     bool Write(const std::uint8_t* data, std::size_t size) override { return file_.Write(data, size); }
+    ExtractFailure WriteFailure() const override {
+        return file_.OutOfRoom() ? ExtractFailure::kDiskFull : ExtractFailure::kWriteFailed;
+    }
 
 private:
     platform::File& file_;
@@ -151,7 +154,7 @@ ExtractFailure CopyEntry(ArchiveReader* reader, EntrySink& sink) {
             if (got < 0) why = ReadFailure(got);
             if (got <= 0) break;
             if (!sink.Write(target, static_cast<std::size_t>(got))) {
-                why = ExtractFailure::kWriteFailed;
+                why = sink.WriteFailure();
                 break;
             }
         }

@@ -31,6 +31,18 @@ SetUp MakeLink(const std::filesystem::path& link, const std::filesystem::path& t
 // A named pipe at `path`.
 SetUp MakeFifo(const std::filesystem::path& path);
 
+// Sets this process's file mode creation mask (POSIX umask); `previous`
+// gets the one it replaces. Not on Windows, which has none.
+SetUp SetUmask(unsigned mask, unsigned& previous);
+
+// Makes the file at `path` one that nobody may remove, rename or replace,
+// its owner and the superuser included (POSIX: the immutable flag, which
+// needs the right to set it): what the user's rights forbid, made where
+// the tests run as the superuser. MakeChangeable undoes it. Not under
+// Wine, whose programs can't set it.
+SetUp MakeUnchangeable(const std::filesystem::path& path);
+void MakeChangeable(const std::filesystem::path& path);
+
 // Makes this process's writes past `bytes` of any file fail, the way a full
 // disk fails them (POSIX: RLIMIT_FSIZE, with SIGXFSZ ignored); 0 lifts the
 // limit.

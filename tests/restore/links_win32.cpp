@@ -97,6 +97,14 @@ SetUp MakeFifo(const std::filesystem::path&) {
     return {SetUp::kNotOnThisSystem, "Windows file systems hold no named pipes"};
 }
 
+SetUp SetUmask(unsigned, unsigned&) { return {SetUp::kNotOnThisSystem, "Windows has no umask"}; }
+
+SetUp MakeUnchangeable(const std::filesystem::path&) {
+    return {SetUp::kNotOnThisSystem, "a Windows program can't set the immutable flag of the file system below"};
+}
+
+void MakeChangeable(const std::filesystem::path&) {}
+
 SetUp LimitFileSize(std::uint64_t) {
     return {SetUp::kNotOnThisSystem, "Windows has no limit on the size of the files a process writes"};
 }
