@@ -80,6 +80,16 @@ LONG LastNtStatus() {
     return get ? get() : 0;
 }
 
+// What opening the file for deletion, sharing everything, says: 0 when it
+// opens (nobody's rights forbid it, and nobody holds it without sharing).
+DWORD OpenForDeleteError(const std::u16string& path) {
+    HANDLE h = ::CreateFileW(W(Sys(path)), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
+    ::CloseHandle(h);
+    return ERROR_SUCCESS;
+}
+
 // Runs `call` until it succeeds, fails for another reason than a file held
 // by another program, or `budgetMs` have passed.
 template <typename Call>
@@ -90,7 +100,10 @@ bool RetryWhileHeld(const std::u16string& path, Refusal* why, unsigned budgetMs,
     for (;;) {
         if (call()) return true;
         const DWORD error = ::GetLastError();
-        const Refusal refusal = ClassifyRefusal(error, LastNtStatus(), ::GetFileAttributesW(W(Sys(path))));
+        const LONG status = LastNtStatus();
+        const DWORD attributes = ::GetFileAttributesW(W(Sys(path)));
+        const DWORD probe = error == ERROR_ACCESS_DENIED ? OpenForDeleteError(path) : ERROR_SUCCESS;
+        const Refusal refusal = ClassifyRefusal(error, status, attributes, probe);
         if (refusal != Refusal::kInUse || waited >= budgetMs) {
             if (why) *why = refusal;
             ::SetLastError(error);
@@ -104,7 +117,7 @@ bool RetryWhileHeld(const std::u16string& path, Refusal* why, unsigned budgetMs,
 
 }  // namespace
 
-Refusal ClassifyRefusal(unsigned long error, long status, unsigned long attributes) {
+Refusal ClassifyRefusal(unsigned long error, long status, unsigned long attributes, unsigned long openForDeleteError) {
     constexpr long kSharingViolation = static_cast<long>(0xC0000043);
     constexpr long kDeletePending = static_cast<long>(0xC0000056);
     constexpr long kCannotDelete = static_cast<long>(0xC0000121);
@@ -119,21 +132,24 @@ Refusal ClassifyRefusal(unsigned long error, long status, unsigned long attribut
     default:
         return Refusal::kOther;
     }
-    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    // A guarded file (read-only, hidden, system) is refused for what it is
+    // marked: its owner may unguard it and try again, never wait for it.
+    constexpr DWORD kGuarded = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kGuarded) != 0) return Refusal::kAccessDenied;
     switch (status) {
     case kSharingViolation:
     case kDeletePending:
     case kUserMappedFile:
+    case kCannotDelete:  // mapped into memory: a running program, a loaded library
         return Refusal::kInUse;
-    case kCannotDelete:
-        // Said of a read-only file and of one mapped into memory (a running
-        // program, a loaded library) alike.
-        return readOnly ? Refusal::kAccessDenied : Refusal::kInUse;
     default:
-        // An access rule (STATUS_ACCESS_DENIED), or a status this code
-        // does not know: waiting would only delay the same answer.
-        return Refusal::kAccessDenied;
+        break;
     }
+    // STATUS_ACCESS_DENIED stands for a refusal by the file's access rules,
+    // and also for a rename onto a file another program has open: the file
+    // itself tells. It opens for deletion when nobody's rules forbid that.
+    if (openForDeleteError == ERROR_SUCCESS || openForDeleteError == ERROR_SHARING_VIOLATION) return Refusal::kInUse;
+    return Refusal::kAccessDenied;
 }
 
 bool RemoveFile(const std::u16string& path, Refusal* why) {

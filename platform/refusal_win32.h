@@ -9,7 +9,8 @@ namespace platform {
 
 // `error` is GetLastError's value, `status` the NTSTATUS behind it
 // (RtlGetLastNtStatus; 0 when unknown), `attributes` the file's
-// (INVALID_FILE_ATTRIBUTES when unknown).
-Refusal ClassifyRefusal(unsigned long error, long status, unsigned long attributes);
+// (INVALID_FILE_ATTRIBUTES when unknown), `openForDeleteError` what opening
+// it for deletion with all sharing then gave (0: it opened).
+Refusal ClassifyRefusal(unsigned long error, long status, unsigned long attributes, unsigned long openForDeleteError);
 
 }  // namespace platform

@@ -29,27 +29,33 @@ struct RefusalCase {
     DWORD error;
     long status;
     DWORD attributes;
+    DWORD openForDelete;  // what opening the file for deletion then gave
     Refusal expected;
 };
 
 TEST(Refusal, BusyAndForbiddenAreToldApart) {
     const RefusalCase cases[] = {
         {"an access rule waited for as if the file were in use", ERROR_ACCESS_DENIED, kStatusAccessDenied,
-         FILE_ATTRIBUTE_NORMAL, Refusal::kAccessDenied},
+         FILE_ATTRIBUTE_NORMAL, ERROR_ACCESS_DENIED, Refusal::kAccessDenied},
+        {"a file open elsewhere refusing a replacing move taken as forbidden", ERROR_ACCESS_DENIED,
+         kStatusAccessDenied, FILE_ATTRIBUTE_NORMAL, ERROR_SUCCESS, Refusal::kInUse},
+        {"a file held without sharing refusing a move taken as forbidden", ERROR_ACCESS_DENIED, kStatusAccessDenied,
+         FILE_ATTRIBUTE_ARCHIVE, ERROR_SHARING_VIOLATION, Refusal::kInUse},
         {"a file another program is deleting taken as forbidden", ERROR_ACCESS_DENIED, kStatusDeletePending,
-         FILE_ATTRIBUTE_NORMAL, Refusal::kInUse},
+         FILE_ATTRIBUTE_NORMAL, ERROR_ACCESS_DENIED, Refusal::kInUse},
         {"a mapped file taken as forbidden", ERROR_ACCESS_DENIED, kStatusCannotDelete, FILE_ATTRIBUTE_ARCHIVE,
-         Refusal::kInUse},
+         ERROR_SUCCESS, Refusal::kInUse},
         {"a read-only file waited for", ERROR_ACCESS_DENIED, kStatusCannotDelete, FILE_ATTRIBUTE_READONLY,
-         Refusal::kAccessDenied},
-        {"a hidden file's refusal waited for, so that it is never unguarded", ERROR_ACCESS_DENIED,
-         kStatusAccessDenied, FILE_ATTRIBUTE_HIDDEN, Refusal::kAccessDenied},
+         ERROR_SUCCESS, Refusal::kAccessDenied},
+        {"a hidden file waited for instead of unguarded", ERROR_ACCESS_DENIED, kStatusAccessDenied,
+         FILE_ATTRIBUTE_HIDDEN, ERROR_SUCCESS, Refusal::kAccessDenied},
         {"a sharing violation not waited for", ERROR_SHARING_VIOLATION, kStatusSharingViolation,
-         FILE_ATTRIBUTE_NORMAL, Refusal::kInUse},
-        {"a missing file waited for", ERROR_FILE_NOT_FOUND, 0, INVALID_FILE_ATTRIBUTES, Refusal::kOther},
+         FILE_ATTRIBUTE_NORMAL, ERROR_SUCCESS, Refusal::kInUse},
+        {"a missing file waited for", ERROR_FILE_NOT_FOUND, 0, INVALID_FILE_ATTRIBUTES, ERROR_SUCCESS,
+         Refusal::kOther},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(platform::ClassifyRefusal(c.error, c.status, c.attributes), c.expected) << c.fault;
+        EXPECT_EQ(platform::ClassifyRefusal(c.error, c.status, c.attributes, c.openForDelete), c.expected) << c.fault;
     }
 }
 

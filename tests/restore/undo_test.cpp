@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "folder_gifts.h"
 #include "links.h"
 #include "restore/restore_internal.h"
 #include "restore_sandbox.h"
@@ -168,6 +169,26 @@ TEST(AccessDenied, IsReportedAtOnceAndChangesNothing) {
             EXPECT_EQ(Tree(box.DestPath()), (std::vector<std::string>{"first.txt", "x.txt"}));
             EXPECT_EQ(box.Read("x.txt"), "OLD");
         }
+    }
+}
+
+TEST(FullDisk, IsNamedAndLeavesNothing) {
+    for (const int producers : {0, 2}) {
+        SCOPED_TRACE(producers ? "a full disk named a failed write, with workers" : "a full disk named a failed write, serial");
+        Sandbox box;
+        restoretest::SmallVolume volume;  // unmounted before the sandbox goes
+        RESTORETEST_SET_UP(volume.Mount(box.DestPath(), 2 << 20));
+        ZipBuilder zip;
+        zip.Add("a.txt", "A");
+        zip.Add("big.bin", Text(4 << 20, 8), 8);
+        box.WriteArchive(zip);
+        RestoreFailure failure;
+        EXPECT_EQ(RestoreArchiveWithProducers(box.Dest(), box.Archive(), nullptr, &failure, producers),
+                  RESTORE_ENTRY_FAILED);
+        EXPECT_EQ(failure.entryIndex, 1);
+        EXPECT_EQ(failure.reason, EntryFailure::kExtractFailed);
+        EXPECT_EQ(failure.extractFailure, ExtractFailure::kDiskFull);
+        EXPECT_EQ(Tree(box.DestPath()), std::vector<std::string>{"a.txt"});
     }
 }
 
