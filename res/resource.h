@@ -19,3 +19,8 @@
 #define IDC_RESTORE_FOLDER 1007
 #define IDC_BACKUP_NAME 1008
 #define IDC_CLEAR 1009
+// The view of a run, below the restore button.
+#define IDC_RUN_PROGRESS 1010
+#define IDC_RUN_STOP 1011
+#define IDC_RUN_STATUS 1012
+#define IDC_RUN_ENTRY 1013

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Makes the throwaway Wine prefix the Windows tests and the dialog run in:
 # IPA P Gothic, drawn to the metrics of the Windows Japanese UI fonts, stands
-# in for "MS UI Gothic" so labels fit their rectangles; windows are unmanaged
+# in for "MS UI Gothic" so labels fit their rectangles; the other Japanese UI
+# fonts of Windows get stand-ins of their own build (Meiryo's tall lines:
+# Noto Sans CJK JP; Yu Gothic UI: IPA Gothic), so that the labels can be
+# measured in each of them; windows are unmanaged
 # (there is no window manager under Xvfb; managed hidden windows cost
 # seconds each). Everything Wine does once per prefix happens here, on the
 # session's display, before any program under test starts: creating the
@@ -18,7 +21,7 @@ export WINEPREFIX=$SORVANE_WINEPREFIX
 export HOME=$SORVANE_WINEHOME
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=-all
-ready="$WINEPREFIX/.sorvane-ready-4"
+ready="$WINEPREFIX/.sorvane-ready-5"
 [ -f "$ready" ] && exit 0
 
 echo "preparing the Wine prefix $WINEPREFIX (once per checkout)" >&2
@@ -44,6 +47,8 @@ REGEDIT4
 "MS UI Gothic"="IPAPGothic"
 "MS Shell Dlg"="IPAPGothic"
 "MS Shell Dlg 2"="IPAPGothic"
+"Meiryo"="Noto Sans CJK JP"
+"Yu Gothic UI"="IPAGothic"
 
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"

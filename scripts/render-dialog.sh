@@ -3,21 +3,34 @@
 # Sorvane.exe runs under Wine on a virtual display, with the Japanese font
 # that the Wine prefix puts in place of "MS UI Gothic".
 #   scripts/render-dialog.sh [path/to/Sorvane.exe] [output.png]
-# With --running it renders the dialog in the middle of a run instead
-# (docs/dialog-running.png): the same dialog and template, started with a
-# backup selected, the questions answered and the worker held after its
-# start, so the restore button reads "復元中...".
-#   scripts/render-dialog.sh --running [path/to/sorvane_render_running.exe] [output.png]
+# The other pictures come from the same dialog and template in
+# sorvane_render_running.exe, started with a backup selected and every
+# question answered Yes:
+#   --running   in the middle of a run: bar, status line with the time left,
+#               the entry being restored, "中止" (docs/dialog-running.png);
+#   --finished  after a real restore that succeeded (docs/dialog-finished.png);
+#   --failed    after a real restore that failed on a damaged entry, with the
+#               entry and the reason (docs/dialog-failed.png).
+#   scripts/render-dialog.sh --running|--finished|--failed [path/to/sorvane_render_running.exe] [output.png]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-if [ "${1:-}" = --running ]; then
-  shift
-  exe=${1:-$top/build-win/tests/winui/sorvane_render_running.exe}
-  out=${2:-$top/docs/dialog-running.png}
-else
-  exe=${1:-$top/build-win/app/Sorvane.exe}
-  out=${2:-$top/docs/dialog.png}
-fi
+mode=""
+settle=1.5  # let the controls paint
+case "${1:-}" in
+  --running | --finished | --failed)
+    mode=$1
+    shift
+    exe=${1:-$top/build-win/tests/winui/sorvane_render_running.exe}
+    out=${2:-$top/docs/dialog-${mode#--}.png}
+    # A run shows its time left once it has gone steadily for 3 s; a real
+    # run ends within a second or two.
+    settle=6
+    ;;
+  *)
+    exe=${1:-$top/build-win/app/Sorvane.exe}
+    out=${2:-$top/docs/dialog.png}
+    ;;
+esac
 [ -f "$exe" ] || { echo "no program at $exe (build the Windows configuration first)" >&2; exit 1; }
 
 # The program keeps profile.ini beside itself: run a copy in a scratch folder.
@@ -29,9 +42,10 @@ mkdir -p "$(dirname "$out")"
 # A wine session gives the program a server and a virtual display of its
 # own and ends both afterwards.
 export SORVANE_RENDER_EXE="$work/Sorvane.exe" SORVANE_RENDER_OUT="$out" SORVANE_WINE_RUN="$top/cmake/wine-run.sh"
+export SORVANE_RENDER_MODE="$mode" SORVANE_RENDER_SETTLE="$settle"
 "$top/scripts/wine-session.sh" bash -c '
   set -u
-  "$SORVANE_WINE_RUN" "$SORVANE_RENDER_EXE" </dev/null >/dev/null 2>&1 &
+  "$SORVANE_WINE_RUN" "$SORVANE_RENDER_EXE" $SORVANE_RENDER_MODE </dev/null >/dev/null 2>&1 &
   pid=$!
   id=""
   for _ in $(seq 150); do
@@ -41,7 +55,7 @@ export SORVANE_RENDER_EXE="$work/Sorvane.exe" SORVANE_RENDER_OUT="$out" SORVANE_
   done
   status=1
   if [ -n "$id" ]; then
-    sleep 1.5  # let the controls paint (and a held run start)
+    sleep "$SORVANE_RENDER_SETTLE"
     eval "$(xdotool getwindowgeometry --shell "$id")"
     import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SORVANE_RENDER_OUT" && status=0
   else

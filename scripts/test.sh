@@ -17,8 +17,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 jobs=$(nproc)
 
-portable=(platform_tests sorvane_zip_tests restore_tests ui_backup_name_test app_version_files_test
-  app_info_command_test sorvane_startup_logic_tests cli_tests)
+portable=(platform_tests sorvane_zip_tests restore_tests ui_backup_name_test ui_run_figures_test
+  app_version_files_test app_info_command_test sorvane_startup_logic_tests cli_tests)
 # Where threads meet; scripts/build.sh builds only these there.
 threaded=(sorvane_zip_tests restore_tests platform_tests)
 windows_only=(sorvane_winui_tests sorvane_startup_tests app_imports_test)

@@ -4,7 +4,10 @@
 // the backed-up item lived; the dialog proposes that folder, asks before
 // overwriting and runs the restore on a worker thread. The worker reports
 // back with two messages sent to the dialog's window; its progress reaches
-// the taskbar button through a third, posted at most four times a second.
+// the taskbar button through a third, posted at most four times a second,
+// and the view below the restore button (bar, status, the entry the run is
+// on) on a timer of the same pace. The user may stop a run: the stop button
+// and the close box ask first.
 //
 // An archive can also come from outside the dialog: the program's one
 // argument, a file dropped onto the window, or a path handed over by a
@@ -19,12 +22,14 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
 #include "res/resource.h"
 #include "restore/restore.h"
 #include "ui/framework.h"
+#include "ui/run_view.h"
 #include "ui/taskbar_progress.h"
 
 inline constexpr UINT WM_RESTORE_STARTED = WM_USER + 100;   // 1124
@@ -61,6 +66,8 @@ inline constexpr char16_t kRestoreFailed[] = u"バックアップデータの復
 inline constexpr char16_t kRestoreButton[] = u"復元";
 inline constexpr char16_t kRestoreButtonRunning[] = u"復元中...";
 inline constexpr char16_t kBrowseTitle[] = u"復元先フォルダの指定";
+inline constexpr char16_t kConfirmStop[] = u"復元を中止しますか？";
+inline constexpr char16_t kRestoreStopped[] = u"復元を中止しました。";
 }  // namespace dlgtext
 
 // Opens the folder browser on `folder` (or, when that does not exist, on
@@ -114,6 +121,15 @@ private:
     LRESULT OnRestoreStarted(WPARAM wParam, LPARAM lParam);
     LRESULT OnRestoreFinished(WPARAM wParam, LPARAM lParam);
     void OnBnClickedClear();
+    void OnBnClickedStop();
+    // Asks whether to stop the run, and on Yes stops it at its next buffer;
+    // `thenClose` (the close box) ends the dialog once the run has ended.
+    void AskToStopRun(bool thenClose);
+    // The run's end as the user sees it: the view, the taskbar, the box,
+    // the restore button back.
+    void ShowRunResult(int resultCode);
+    RestoreProgress LatestProgress() const;
+    void RefreshRunView();
     // What a confirmed file-open choice does: decode the name, fill the
     // members and controls, or warn and keep what was shown.
     void SelectArchive(std::u16string path);
@@ -139,7 +155,16 @@ private:
     // the worker never waits for the UI) when 250 ms have passed since the
     // last one.
     void OnRestoreProgress(const RestoreProgress& progress) override;
-    bool WantsByteTotal() const override { return m_pTaskbar != nullptr; }
+    // The entry's name is copied under a lock the view's timer takes four
+    // times a second; the run calls this for every entry it takes up.
+    void OnEntryStarted(std::int32_t index, const std::u16string& name) override;
+    // The bar goes by bytes.
+    bool WantsByteTotal() const override { return true; }
+
+    // Figures reach the taskbar and the view at most this often; the view
+    // is redrawn on the timer kRunViewTimer.
+    static constexpr std::chrono::milliseconds kProgressInterval{250};
+    static constexpr UINT_PTR kRunViewTimer = 1;
 
     WorkerProc m_threadProc;
     TaskbarProgress* m_pTaskbar;
@@ -149,6 +174,13 @@ private:
     std::unique_ptr<StopRequest> m_pRestoreStop;
     bool m_bRestoreRunning = false;
     bool m_bSessionEnding = false;
+    bool m_bStopRequested = false;
+    bool m_bAskingStop = false;
+    bool m_bCloseAfterRun = false;
+    // The run's result, when it arrived while the stop question was up.
+    bool m_bFinishDeferred = false;
+    int m_nDeferredResult = 0;
+    RunView m_runView;
     // Handlers that are asking the user something (their boxes run message
     // loops in which an offered archive could otherwise swap the archive
     // under a question already answered).
@@ -165,4 +197,6 @@ private:
     std::atomic<std::int32_t> m_entriesDone{0}, m_entriesTotal{0};
     std::atomic<std::uint64_t> m_bytesDone{0}, m_bytesTotal{0};
     std::chrono::steady_clock::time_point m_lastProgressPost;  // worker thread only
+    mutable std::mutex m_entryLock;
+    std::u16string m_strRunEntry;  // guarded by m_entryLock
 };

@@ -1,15 +1,17 @@
 // The restore dialog: choosing the archive and the destination, the
-// questions before a restore, and the worker's start and result.
+// questions before a restore, the worker's start, stopping it, and its
+// result. Archives offered from outside are in archive_offer_win32.cpp, the
+// hand-over of the run's figures in run_progress_win32.cpp.
 
 #include "ui/vantrel_dlg.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 #include <utility>
-#include <vector>
 
 #include "platform/fs.h"
 #include "ui/about_dlg.h"
@@ -47,7 +49,6 @@ Function User32Function(const char* name) {
 
 // WM_COPYGLOBALDATA: carries a drag's data across the integrity boundary.
 constexpr UINT kCopyGlobalData = 0x0049;
-constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 // How long the end of a session waits for a run to stop and clean up.
 constexpr DWORD kSessionEndWaitMs = 10000;
 
@@ -65,30 +66,6 @@ UINT WindowDpi(HWND window) {
     return dpiFor && window ? dpiFor(window) : 0;
 }
 
-// The drop's file list belongs to the receiver, which must release it.
-struct DropDeleter {
-    void operator()(HDROP drop) const noexcept { ::DragFinish(drop); }
-};
-
-// The path of a valid hand-over message, or false.
-bool ReadHandedArchive(const COPYDATASTRUCT& data, std::u16string& path) {
-    if (data.dwData != kArchiveHandoverTag || !data.lpData) return false;
-    // Whole UTF-16 units, at least one character and its terminator.
-    if (data.cbData % sizeof(char16_t) != 0 || data.cbData < 2 * sizeof(char16_t)) return false;
-    const std::size_t units = data.cbData / sizeof(char16_t);
-    if (units - 1 > kHandedPathMaxUnits) return false;
-    const auto* text = static_cast<const char16_t*>(data.lpData);
-    // The terminator is where the size says, and nowhere before it: a path
-    // cut short by an inner zero is not the path that was meant.
-    if (text[units - 1] != u'\0') return false;
-    const std::u16string handed(text, units - 1);
-    if (handed.find(u'\0') != std::u16string::npos) return false;
-    // The engine resolves nothing against a current folder of ours.
-    if (::PathIsRelativeW(W(handed))) return false;
-    path = handed;
-    return true;
-}
-
 // Counts a handler as asking the user while it lasts, also when the
 // decoder's error leaves it early.
 class AskingScope {
@@ -104,21 +81,12 @@ private:
 
 }  // namespace
 
-bool SendArchiveToDialog(HWND dialog, const std::u16string& path) {
-    if (!dialog || path.empty() || path.size() > kHandedPathMaxUnits) return false;
-    COPYDATASTRUCT data{};
-    data.dwData = kArchiveHandoverTag;
-    data.cbData = static_cast<DWORD>((path.size() + 1) * sizeof(char16_t));
-    data.lpData = const_cast<char16_t*>(path.c_str());
-    // A hung first instance must not hang this one too.
-    DWORD_PTR taken = FALSE;
-    return ::SendMessageTimeoutW(dialog, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 5000,
-                                 &taken) != 0 &&
-           taken == TRUE;
-}
-
 CVantrelDlg::CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc, TaskbarProgress* taskbar)
     : CDialog(IDD_VANTREL_DIALOG, prompts), m_hIcon(nullptr), m_threadProc(threadProc), m_pTaskbar(taskbar) {
+    // The template's bar is a common control: its class must be registered
+    // before the template is loaded, whoever creates the dialog.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
     LoadIcons(0);
 }
 
@@ -186,6 +154,9 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         case IDC_CLEAR:
             OnBnClickedClear();
             return true;
+        case IDC_RUN_STOP:
+            OnBnClickedStop();
+            return true;
         default:
             return false;
         }
@@ -203,6 +174,10 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         return true;
     case WM_COPYDATA:
         result = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam)) ? TRUE : FALSE;
+        return true;
+    case WM_TIMER:
+        if (wParam != kRunViewTimer) return false;
+        RefreshRunView();
         return true;
     case WM_ARCHIVE_OFFERED:
         OnArchiveOffered();
@@ -241,6 +216,7 @@ BOOL CVantrelDlg::OnInitRestoreDialog() {
         ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.get()));
     }
     m_pRestoreThread.reset();
+    m_runView.Attach(m_hWnd);
 
     // Files dropped from Explorer, and paths from a second instance. The
     // tool runs elevated, so the system drops these messages when they come
@@ -261,8 +237,12 @@ bool CVantrelDlg::OnSysCommand(UINT nID, LPARAM) {
         about.DoModal();
         return true;
     }
-    // While a run lasts the dialog stays: the worker still reports to it.
-    if ((nID & 0xFFF0) == SC_CLOSE && m_bRestoreRunning) return true;
+    // While a run lasts the dialog stays (the worker still reports to it);
+    // the user is asked whether to stop the run and close afterwards.
+    if ((nID & 0xFFF0) == SC_CLOSE && m_bRestoreRunning) {
+        AskToStopRun(true);
+        return true;
+    }
     return false;
 }
 
@@ -315,6 +295,8 @@ void CVantrelDlg::SelectArchive(std::u16string path) {
     m_strRestoreFolder = info.parentFolder;
     m_strBackupName = info.itemName;
     UpdateData(false);
+    // The last run's outcome stays on view until another archive is chosen.
+    if (!m_bRestoreRunning) m_runView.Reset();
 }
 
 void CVantrelDlg::OnBnClickedRestore() {
@@ -354,6 +336,15 @@ void CVantrelDlg::OnBnClickedRestore() {
     m_pRestoreJob->stop = m_pRestoreStop.get();
     m_progressSeen = false;
     m_lastProgressPost = {};
+    m_entriesDone = 0;
+    m_entriesTotal = 0;
+    m_bytesDone = 0;
+    m_bytesTotal = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_entryLock);
+        m_strRunEntry.clear();
+    }
+    m_bStopRequested = m_bCloseAfterRun = m_bFinishDeferred = false;
     m_bRestoreRunning = true;
     m_pRestoreThread = BeginWorkerThread(m_threadProc, m_pRestoreJob.get());
     if (!m_pRestoreThread) {
@@ -368,6 +359,8 @@ LRESULT CVantrelDlg::OnRestoreStarted(WPARAM, LPARAM) {
     HWND button = GetDlgItem(IDC_RESTORE);
     ::SetWindowTextW(button, W(std::u16string(dlgtext::kRestoreButtonRunning)));
     ::EnableWindow(button, FALSE);
+    m_runView.Started();
+    ::SetTimer(m_hWnd, kRunViewTimer, static_cast<UINT>(kProgressInterval.count()), nullptr);
     return 0;
 }
 
@@ -376,6 +369,7 @@ LRESULT CVantrelDlg::OnRestoreFinished(WPARAM wParam, LPARAM) {
     // must never announce a restore that did not happen.
     if (!m_bRestoreRunning) return 0;
     const int resultCode = static_cast<int>(static_cast<std::int32_t>(wParam));
+    ::KillTimer(m_hWnd, kRunViewTimer);
     // The taskbar shows where the run ended (the last value may have been
     // held back by the rate limit), red when it failed, until the box is
     // answered.
@@ -385,9 +379,28 @@ LRESULT CVantrelDlg::OnRestoreFinished(WPARAM wParam, LPARAM) {
         m_bRestoreRunning = false;
         return 0;
     }
+    // A real question box runs a message loop, so the end may arrive while
+    // the user is still asked whether to stop: the result follows the
+    // answer instead of covering the question.
+    if (m_bAskingStop) {
+        m_bFinishDeferred = true;
+        m_nDeferredResult = resultCode;
+        return 0;
+    }
+    ShowRunResult(resultCode);
+    return 0;
+}
+
+void CVantrelDlg::ShowRunResult(int resultCode) {
+    const RestoreFailure& failure = m_pRestoreJob->failure;
+    m_runView.Finished(resultCode, failure, LatestProgress(), platform::PathExists(m_pRestoreJob->archivePath),
+                       m_pRestoreJob->archivePath, m_pRestoreJob->destinationFolder);
     if (resultCode != RESTORE_OK && m_pTaskbar) m_pTaskbar->ShowError(m_hWnd);
     if (resultCode == RESTORE_OK) {
         ShowMessage(dlgtext::kRestoreSucceeded, MB_OK | MB_ICONINFORMATION);
+    } else if (RunWasStopped(resultCode, failure)) {
+        // Not the failure text: the user asked for this end.
+        ShowMessage(dlgtext::kRestoreStopped, MB_OK | MB_ICONINFORMATION);
     } else {
         ShowMessage(dlgtext::kRestoreFailed, MB_OK | MB_ICONEXCLAMATION);
     }
@@ -397,7 +410,34 @@ LRESULT CVantrelDlg::OnRestoreFinished(WPARAM wParam, LPARAM) {
     ::SetWindowTextW(button, W(std::u16string(dlgtext::kRestoreButton)));
     ::SendMessageW(GetDlgItem(IDC_ARCHIVE_PATH), EM_SETSEL, 0, 0);
     m_bRestoreRunning = false;
-    return 0;
+    // Closed from the close box during the run: the dialog ends now, once
+    // the handler that brought the result has returned.
+    if (std::exchange(m_bCloseAfterRun, false)) ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
+
+void CVantrelDlg::OnBnClickedStop() { AskToStopRun(false); }
+
+void CVantrelDlg::AskToStopRun(bool thenClose) {
+    if (!m_bRestoreRunning || m_bAskingStop) return;
+    if (m_bStopRequested) {
+        // Asked and answered already; the run is ending.
+        m_bCloseAfterRun = m_bCloseAfterRun || thenClose;
+        return;
+    }
+    bool yes = false;
+    {
+        AskingScope asking(m_nAsking);
+        m_bAskingStop = true;
+        yes = ShowMessage(dlgtext::kConfirmStop, MB_YESNO | MB_ICONQUESTION) == IDYES;
+        m_bAskingStop = false;
+    }
+    if (yes && m_bRestoreRunning) {
+        m_bStopRequested = true;
+        m_bCloseAfterRun = thenClose;
+        m_pRestoreStop->Request();
+        if (!m_bFinishDeferred) m_runView.Stopping();
+    }
+    if (std::exchange(m_bFinishDeferred, false)) ShowRunResult(m_nDeferredResult);
 }
 
 void CVantrelDlg::OnEndSession(bool ending) {
@@ -424,72 +464,4 @@ void CVantrelDlg::OnRestoreStarted() { ::SendMessageW(m_hWnd, WM_RESTORE_STARTED
 
 void CVantrelDlg::OnRestoreFinished(int resultCode) {
     ::SendMessageW(m_hWnd, WM_RESTORE_FINISHED, static_cast<WPARAM>(static_cast<std::uint32_t>(resultCode)), 0);
-}
-
-void CVantrelDlg::OnRestoreProgress(const RestoreProgress& progress) {
-    m_entriesDone = progress.entriesDone;
-    m_entriesTotal = progress.entriesTotal;
-    m_bytesDone = progress.bytesDone;
-    m_bytesTotal = progress.bytesTotal;
-    m_progressSeen = true;
-    const auto now = std::chrono::steady_clock::now();
-    if (m_lastProgressPost != std::chrono::steady_clock::time_point{} && now - m_lastProgressPost < kProgressInterval)
-        return;
-    m_lastProgressPost = now;
-    ::PostMessageW(m_hWnd, WM_RESTORE_PROGRESS, 0, 0);
-}
-
-LRESULT CVantrelDlg::OnRestoreProgress(WPARAM, LPARAM) {
-    // A message posted by a run that has since finished finds no run.
-    if (m_bRestoreRunning) ForwardProgress();
-    return 0;
-}
-
-void CVantrelDlg::ForwardProgress() {
-    if (!m_pTaskbar || !m_progressSeen) return;
-    // By bytes when the run knows its byte total; an archive of empty
-    // files and folders has none and is shown by entries.
-    const std::uint64_t bytesTotal = m_bytesTotal;
-    const std::int32_t entriesTotal = m_entriesTotal;
-    if (bytesTotal > 0) {
-        m_pTaskbar->ShowProgress(m_hWnd, m_bytesDone, bytesTotal);
-    } else if (entriesTotal > 0) {
-        m_pTaskbar->ShowProgress(m_hWnd, static_cast<std::uint64_t>(m_entriesDone.load()),
-                                 static_cast<std::uint64_t>(entriesTotal));
-    }
-}
-
-void CVantrelDlg::OnDropFiles(HDROP drop) {
-    const std::unique_ptr<std::remove_pointer_t<HDROP>, DropDeleter> owned(drop);
-    if (!drop || !AcceptsOfferedArchive()) return;
-    // Only the first item counts; several files select the first one.
-    if (::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 0) return;
-    const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
-    if (length == 0) return;
-    std::vector<wchar_t> name(length + 1, L'\0');
-    if (::DragQueryFileW(drop, 0, name.data(), length + 1) != length) return;
-    const std::u16string path = U16(name.data(), length);
-    // A folder is no archive: nothing happens, not even a warning.
-    if (platform::IsFolder(path)) return;
-    SelectArchive(path);
-}
-
-bool CVantrelDlg::OnCopyData(const COPYDATASTRUCT* data) {
-    std::u16string path;
-    if (!data || !ReadHandedArchive(*data, path)) return false;
-    if (!AcceptsOfferedArchive()) return true;  // taken, and ignored
-    OfferArchive(std::move(path));
-    return true;
-}
-
-void CVantrelDlg::OfferArchive(std::u16string path) {
-    m_strOfferedArchive = std::move(path);
-    ::PostMessageW(m_hWnd, WM_ARCHIVE_OFFERED, 0, 0);
-}
-
-void CVantrelDlg::OnArchiveOffered() {
-    std::u16string path = std::exchange(m_strOfferedArchive, std::u16string());
-    // A run or a question may have begun since the offer was queued.
-    if (path.empty() || !AcceptsOfferedArchive()) return;
-    SelectArchive(std::move(path));
 }

@@ -3,11 +3,13 @@
 // asked and what the controls show.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <commdlg.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -19,12 +21,15 @@
 #include <vector>
 
 #include "app/vantrel_app.h"
+#include "platform/text.h"
 #include "platform/wide.h"
 #include "res/resource.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/zip_writer.h"
 #include "tests/winui/scripted_user.h"
 #include "ui/framework.h"
+#include "ui/run_figures.h"
+#include "ui/run_text.h"
 #include "ui/taskbar_progress.h"
 #include "ui/vantrel_dlg.h"
 
@@ -173,14 +178,20 @@ const ControlRow kTemplate102[] = {
     {"hidden kind edit", IDC_BACKUP_KIND, L"Edit", u"", false, {135, 189, 128, 14}},
     {"hidden original path edit", IDC_ORIGINAL_PATH, L"Edit", u"", false, {115, 187, 183, 14}},
     {"restore button", IDC_RESTORE, L"Button", u"復元", true, {118, 146, 82, 31}},
-    {"time label (full-width colon)", -1, L"Static", u"バックアップ時間：", true, {33, 91, 48, 12}},
+    // Widened to hold their texts on one line (the label-fit test measures them).
+    {"time label (full-width colon)", -1, L"Static", u"バックアップ時間：", true, {13, 91, 74, 12}},
     {"hidden kind label", -1, L"Static", u"形式：", false, {66, 185, 19, 11}},
-    {"path label", -1, L"Static", u"パス：", true, {64, 120, 20, 10}},
-    {"heading", -1, L"Static", u"バックアップファイルの選択", true, {123, 15, 71, 12}},
+    {"path label", -1, L"Static", u"パス：", true, {64, 120, 25, 10}},
+    {"heading", -1, L"Static", u"バックアップファイルの選択", true, {123, 15, 106, 12}},
     {"restore folder edit", IDC_RESTORE_FOLDER, L"Edit", u"", true, {89, 120, 172, 13}},
     {"item name edit", IDC_BACKUP_NAME, L"Edit", u"", true, {89, 60, 175, 12}},
     {"name label", -1, L"Static", u"名前：", true, {60, 61, 31, 8}},
     {"clear button", IDC_CLEAR, L"Button", u"クリア", true, {271, 29, 33, 16}},
+    // The view of a run, below the restore button.
+    {"run's bar", IDC_RUN_PROGRESS, L"msctls_progress32", u"", true, {13, 186, 250, 10}},
+    {"stop button", IDC_RUN_STOP, L"Button", u"中止", true, {271, 184, 33, 14}},
+    {"run's status line", IDC_RUN_STATUS, L"Static", u"", true, {13, 200, 291, 10}},
+    {"run's entry line", IDC_RUN_ENTRY, L"Static", u"", true, {13, 212, 291, 10}},
 };
 
 TEST_F(RestoreDialog, LiveWindowMatchesTemplate102) {
@@ -191,7 +202,7 @@ TEST_F(RestoreDialog, LiveWindowMatchesTemplate102) {
     EXPECT_EQ(style & wanted, wanted);
     EXPECT_TRUE(::GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
 
-    RECT size{0, 0, 319, 217};  // x, y, width, height
+    RECT size{0, 0, 319, 232};  // x, y, width, height; grown for the run's view
     ::MapDialogRect(hwnd(), &size);
     RECT client;
     ::GetClientRect(hwnd(), &client);
@@ -521,6 +532,9 @@ TEST_F(RestoreDialog, NothingEndsTheDialogDuringARun) {
         {"IDOK", [](HWND d) { ::SendMessageW(d, WM_COMMAND, IDOK, 0); }},
         {"IDCANCEL", [](HWND d) { ::SendMessageW(d, WM_COMMAND, IDCANCEL, 0); }},
     };
+    // The close box asks whether to stop the run; No keeps it going.
+    user.asked.clear();
+    user.messageAnswers = {IDNO};
     for (const Attempt& a : attempts) {
         SCOPED_TRACE(a.fault);
         a.act(hwnd());
@@ -529,6 +543,8 @@ TEST_F(RestoreDialog, NothingEndsTheDialogDuringARun) {
         ASSERT_TRUE(::IsWindow(hwnd()));
         EXPECT_EQ(dialog->EndResult(), -1);
     }
+    ASSERT_EQ(user.Messages().size(), 1u);
+    EXPECT_EQ(user.Messages()[0].text, u"復元を中止しますか？");
 
     // Select and clear stay usable but do not reach the worker's inputs.
     Select(u"C:\\b\\" + BackupName(u"C:\\Other\\Music"));
@@ -1050,6 +1066,290 @@ TEST_F(RestoreDialog, EndingSessionStopsTheRunAndLeavesOnlyCompleteEntries) {
         ++kept;
     }
     EXPECT_LT(kept, entries.size()) << "the run was not stopped";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the run's view, stopping, what happened
+
+namespace {
+
+// The real engine, slowed down as a slow disk would slow it: each entry it
+// takes up waits a while first, so that a test sees the run while it goes.
+struct SlowRun {
+    static inline std::atomic<int> entryDelayMs{30};
+    struct SlowObserver final : RestoreObserver {
+        explicit SlowObserver(RestoreObserver* o) : inner(o) {}
+        void OnRestoreStarted() override { inner->OnRestoreStarted(); }
+        void OnRestoreFinished(int code) override { inner->OnRestoreFinished(code); }
+        void OnRestoreProgress(const RestoreProgress& p) override { inner->OnRestoreProgress(p); }
+        void OnEntryStarted(std::int32_t index, const std::u16string& name) override {
+            ::Sleep(static_cast<DWORD>(entryDelayMs.load()));
+            inner->OnEntryStarted(index, name);
+        }
+        bool WantsByteTotal() const override { return inner->WantsByteTotal(); }
+        RestoreObserver* inner;
+    };
+    static unsigned Proc(void* param) {
+        auto* job = static_cast<RestoreJob*>(param);
+        SlowObserver slow(job->observer);
+        job->observer = &slow;
+        RestoreThreadProc(job);
+        return 0;
+    }
+};
+
+// `count` files of `size` bytes each below Photos/, deflated.
+std::vector<std::pair<std::string, std::string>> ManyFiles(int count, std::size_t size) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int i = 0; i < count; ++i) {
+        std::string data;
+        for (unsigned k = 0; data.size() < size; ++k) data += std::to_string(k * 2654435761u + i) + ",";
+        data.resize(size);
+        files.emplace_back("Photos/f" + std::to_string(100 + i) + ".bin", data);
+    }
+    return files;
+}
+
+int BarPos(HWND dialog) {
+    return static_cast<int>(::SendDlgItemMessageW(dialog, IDC_RUN_PROGRESS, PBM_GETPOS, 0, 0));
+}
+
+// Each regular file below `folder` is one of `files`, byte for byte; how
+// many there are.
+std::size_t CountCompleteFiles(const std::filesystem::path& folder,
+                               const std::vector<std::pair<std::string, std::string>>& files) {
+    std::size_t kept = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
+        if (!item.is_regular_file()) continue;
+        const std::string name = "Photos/" + item.path().filename().string();
+        const auto at = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == name; });
+        EXPECT_NE(at, files.end()) << "a file the archive does not hold: " << name;
+        if (at == files.end()) continue;
+        EXPECT_EQ(testsupport::ReadFileBytes(item.path()), testzip::ToBytes(at->second)) << name << " cut short";
+        ++kept;
+    }
+    return kept;
+}
+
+class DialogRunView : public RestoreDialog {
+protected:
+    void StartSlowRestore(const std::vector<std::pair<std::string, std::string>>& files,
+                          const testsupport::TempFolder& dest) {
+        testzip::ZipBuilder zip;
+        for (const auto& [name, data] : files) zip.Add(name, data, 8);
+        const std::u16string name = BackupName(u"C:\\Data\\Photos");
+        ASSERT_TRUE(testsupport::WriteFileBytes(temp.path() / std::filesystem::path(name), zip.Build()));
+        Open(&SlowRun::Proc);
+        Select(temp.path().u16string() + u"\\" + name);
+        EXPECT_FALSE(::IsWindowEnabled(Item(IDC_RUN_STOP))) << "中止 enabled with no run";
+        user.asked.clear();
+        StartRun(dest.path().u16string());
+        // Only the confirmation takes an answer; the rest are the test's.
+        user.messageAnswers.clear();
+    }
+};
+
+TEST_F(DialogRunView, BarAndStatusFollowTheRunAndTheOutcomeStays) {
+    SlowRun::entryDelayMs = 50;
+    const auto files = ManyFiles(90, 20000);
+    testsupport::TempFolder dest;
+    StartSlowRestore(files, dest);
+    EXPECT_EQ(BarPos(hwnd()), 0);
+    std::vector<int> bar;
+    std::vector<std::u16string> statuses;
+    bool stopEnabled = true, entryNamedAFile = true, timeLeftShown = false;
+    const ULONGLONG start = ::GetTickCount64();
+    ASSERT_TRUE(PumpUntil(hwnd(), [&] {
+        if (!dialog->IsRestoreRunning()) return true;
+        bar.push_back(BarPos(hwnd()));
+        const std::u16string status = Text(IDC_RUN_STATUS);
+        if (statuses.empty() || statuses.back() != status) statuses.push_back(status);
+        timeLeftShown = timeLeftShown || status.find(u"残り 約") != std::u16string::npos ||
+                        status.find(u"残り 数秒") != std::u16string::npos;
+        const std::u16string entry = Text(IDC_RUN_ENTRY);
+        if (!entry.empty() && entry.rfind(u"Photos\\f", 0) != 0) entryNamedAFile = false;
+        if (user.Messages().empty()) stopEnabled = stopEnabled && ::IsWindowEnabled(Item(IDC_RUN_STOP));
+        return false;
+    }, 60000));
+    const double seconds = (::GetTickCount64() - start) / 1000.0;
+    ASSERT_GE(seconds, 4.0) << "the run went too fast to be watched";
+
+    EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end())) << "the bar went back";
+    EXPECT_TRUE(std::any_of(bar.begin(), bar.end(), [](int p) { return p > 0 && p < kBarRange; }))
+        << "the bar did not move while the run went";
+    EXPECT_GE(statuses.size(), 4u) << "the status line did not change";
+    // At most four updates a second, plus the first and the last.
+    EXPECT_LE(statuses.size(), static_cast<std::size_t>(seconds * 4) + 3);
+    EXPECT_TRUE(timeLeftShown) << "no time left in " << seconds << " s of a steady run";
+    EXPECT_TRUE(entryNamedAFile) << "the entry line showed something else than an entry's path";
+    EXPECT_TRUE(stopEnabled) << "中止 was disabled during the run";
+
+    ASSERT_EQ(user.Messages().size(), 2u);
+    EXPECT_EQ(user.Messages()[1].text, u"バックアップデータの復元が完了しました。");
+    EXPECT_EQ(CountCompleteFiles(dest.path(), files), files.size());
+    EXPECT_EQ(BarPos(hwnd()), kBarRange);
+    EXPECT_FALSE(::IsWindowEnabled(Item(IDC_RUN_STOP)));
+    const std::u16string done = Text(IDC_RUN_STATUS);
+    EXPECT_EQ(done.rfind(u"90 項目（1.7 MB）を復元しました。所要時間 ", 0), 0u) << platform::Utf16ToUtf8(done);
+    EXPECT_EQ(Text(IDC_RUN_ENTRY), u"");
+
+    // The outcome stays, also when a name that is no backup's is refused;
+    // the next archive chosen clears it.
+    Select(u"C:\\b\\ordinary.zip");
+    EXPECT_EQ(Text(IDC_RUN_STATUS), done);
+    Select(u"C:\\b\\" + BackupName(u"C:\\Data\\Music"));
+    EXPECT_EQ(Text(IDC_RUN_STATUS), u"");
+    EXPECT_EQ(BarPos(hwnd()), 0);
+}
+
+TEST_F(DialogRunView, StopAsksAndYesKeepsOnlyCompleteEntries) {
+    struct Case {
+        const char* fault;
+        bool closeBox;  // the close box (Alt+F4) instead of 中止
+        int answer;
+        bool stopped;
+    };
+    const Case cases[] = {
+        {"中止, Yes: stopped, complete entries only", false, IDYES, true},
+        {"中止, No: the run goes on to success", false, IDNO, false},
+        {"close box, Yes: stopped, then the dialog closes", true, IDYES, true},
+        {"close box, No: the run goes on, the dialog stays", true, IDNO, false},
+    };
+    SlowRun::entryDelayMs = 30;
+    const auto files = ManyFiles(40, 100000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder dest;
+        StartSlowRestore(files, dest);
+        ASSERT_TRUE(PumpUntil(hwnd(), [&] { return std::filesystem::exists(dest / "Photos/f115.bin"); }))
+            << "the run did not get going";
+        ASSERT_TRUE(::IsWindowEnabled(Item(IDC_RUN_STOP)));
+        user.asked.clear();
+        user.messageAnswers = {c.answer};
+        if (c.closeBox) {
+            ::SendMessageW(hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else {
+            Click(IDC_RUN_STOP);
+        }
+        ASSERT_TRUE(WaitForRunEnd(60000));
+        const auto messages = user.Messages();
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages[0].text, u"復元を中止しますか？");
+        EXPECT_EQ(messages[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+        EXPECT_EQ(messages[0].caption, AppTitle());
+        const std::size_t kept = CountCompleteFiles(dest.path(), files);
+        if (c.stopped) {
+            EXPECT_EQ(messages[1].text, u"復元を中止しました。") << "not the failure text: the user asked for it";
+            EXPECT_EQ(messages[1].style, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+            EXPECT_LT(kept, files.size()) << "the run was not stopped";
+        } else {
+            EXPECT_EQ(messages[1].text, u"バックアップデータの復元が完了しました。");
+            EXPECT_EQ(kept, files.size());
+        }
+        if (c.closeBox && c.stopped) {
+            PumpUntil(hwnd(), [&] { return !::IsWindow(hwnd()); }, 5000);
+            EXPECT_EQ(dialog->EndResult(), IDCANCEL) << "the dialog stays after a stop from the close box";
+        } else {
+            PumpPending(hwnd());
+            EXPECT_EQ(dialog->EndResult(), -1);
+            EXPECT_FALSE(::IsWindowEnabled(Item(IDC_RUN_STOP)));
+            if (c.stopped) {
+                // The count is of entries kept whole on disk.
+                EXPECT_EQ(Text(IDC_RUN_STATUS),
+                          StoppedText(static_cast<std::int32_t>(kept), static_cast<std::int32_t>(files.size()), {}));
+                EXPECT_LT(BarPos(hwnd()), kBarRange);
+            }
+        }
+        dialog.reset();
+    }
+}
+
+TEST_F(DialogRunView, RunEndingWhileTheStopQuestionIsUpIsShownAfterTheAnswer) {
+    // A real box runs a message loop: the worker's last message arrives
+    // inside it. Its result comes after the question, not on top of it.
+    struct PumpingUser : ScriptedUser {
+        std::function<void()> whileAsking;
+        int ShowMessage(HWND o, const std::u16string& t, const std::u16string& c, UINT s) override {
+            if (whileAsking) std::exchange(whileAsking, nullptr)();
+            return ScriptedUser::ShowMessage(o, t, c, s);
+        }
+    } pumping;
+    dialog = std::make_unique<CVantrelDlg>(pumping, &HeldRun::Proc);
+    ASSERT_TRUE(dialog->Create());
+    pumping.dialog = hwnd();
+    pumping.files.push_back(u"C:\\b\\" + BackupName(u"C:\\Data\\Photos"));
+    Click(IDC_SELECT);
+    testsupport::TempFolder dest;
+    pumping.messageAnswers = {IDYES};
+    pumping.folders.push_back(dest.path().u16string());
+    Click(IDC_RESTORE);
+    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return !::IsWindowEnabled(Item(IDC_RESTORE)); }));
+    pumping.asked.clear();
+    pumping.messageAnswers = {IDYES};
+    pumping.whileAsking = [&] {
+        ::SetEvent(HeldRun::release);
+        EXPECT_TRUE(dialog->m_pRestoreThread->WaitWhilePumping(10000)) << "the worker's last message was not taken";
+    };
+    Click(IDC_RUN_STOP);
+    ASSERT_TRUE(WaitForRunEnd());
+    std::vector<std::u16string> texts;
+    for (const Asked& a : pumping.Messages()) texts.push_back(a.text);
+    const std::vector<std::u16string> expected = {u"復元を中止しますか？", u"バックアップデータの復元が完了しました。"};
+    EXPECT_EQ(texts, expected) << "the run had ended before the Yes: it succeeded";
+    EXPECT_TRUE(::IsWindowEnabled(Item(IDC_RESTORE)));
+    pumping.asked.clear();
+    ::SendMessageW(hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(pumping.Messages().empty()) << "asked to stop a run that is over";
+    dialog.reset();
+}
+
+TEST_F(DialogRunView, FailedRunNamesTheEntryAndTheReason) {
+    struct Case {
+        const char* fault;
+        testzip::Bytes archive;
+        int code;
+        RestoreFailure failure;  // what the reason text is made from
+        const char16_t* entry;   // the entry line; null: the archive's path
+    };
+    testzip::ZipBuilder zip;
+    zip.Add("Photos/a.txt", "first file");
+    testzip::Entry& damaged = zip.Add("Photos/sub/b.txt", std::string(5000, 'b'), 8);
+    damaged.localOverride.crc32 = damaged.centralOverride.crc32 = 1;
+    zip.Add("Photos/c.txt", "third");
+    RestoreFailure crc;
+    crc.reason = EntryFailure::kExtractFailed;
+    crc.extractFailure = ExtractFailure::kCrcMismatch;
+    const Case cases[] = {
+        {"CRC-32 mismatch in the second entry", zip.Build(), RESTORE_ENTRY_FAILED, crc, u"Photos\\sub\\b.txt"},
+        {"no ZIP archive at all", testzip::ToBytes("not a zip"), RESTORE_OPEN_FAILED, {}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder folder, dest;
+        const std::u16string name = BackupName(u"C:\\Data\\Photos");
+        ASSERT_TRUE(testsupport::WriteFileBytes(folder.path() / std::filesystem::path(name), c.archive));
+        Open(&RestoreThreadProc);
+        Select(folder.path().u16string() + u"\\" + name);
+        user.asked.clear();
+        StartRun(dest.path().u16string());
+        ASSERT_TRUE(WaitForRunEnd());
+        ASSERT_EQ(user.Messages().size(), 2u);
+        EXPECT_EQ(user.Messages()[1].text, u"バックアップデータの復元に失敗しました。") << "the text's own sentence";
+        EXPECT_EQ(Text(IDC_RUN_STATUS), FailedText(c.code, c.failure, true));
+        const std::u16string entry = Text(IDC_RUN_ENTRY);
+        if (c.entry) {
+            EXPECT_EQ(entry, c.entry);
+        } else {
+            // The archive's path, or as much of its start and end as fits.
+            const std::u16string path = folder.path().u16string() + u"\\" + name;
+            const std::size_t cut = entry.find(u'…');
+            EXPECT_TRUE(entry == path || (cut != std::u16string::npos && path.rfind(entry.substr(0, cut), 0) == 0))
+                << platform::Utf16ToUtf8(entry);
+        }
+        EXPECT_LT(BarPos(hwnd()), kBarRange) << "a failed run filled the bar";
+        dialog.reset();
+    }
 }
 
 }  // namespace
