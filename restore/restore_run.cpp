@@ -48,7 +48,7 @@ public:
               RestoreObserver* observer, RestoreProgress& progress, RestoreFailure& why, const StopRequest* stop,
               const FillFaults* faults, std::unique_ptr<FillWorkers> workers)
         : archive_(archive), destination_(destination), count_(count), observer_(observer),
-          ledger_(observer, progress, stop), why_(why),
+          ledger_(observer, progress), why_(why),
           stop_(stop), faults_(faults), workers_(std::move(workers)) {}
 
     int Run();
@@ -95,8 +95,10 @@ int Committer::Run() {
                 if (!RestoreSeriallyFrom(count_, next)) return EndFailed();
                 continue;
             }
-            // A stop held back the confirmation of the last entries.
-            if (ledger_.Confirmed() < count_) return EndInterrupted();
+            // A stop asked for while the last fills ran ends the run as
+            // stopped, as it would have on the run thread alone (every entry
+            // complete by then stays, and is reported).
+            if (Stopped()) return EndInterrupted();
             break;
         }
         if (Stopped()) return EndInterrupted();

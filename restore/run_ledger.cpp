@@ -63,7 +63,6 @@ std::int32_t Ledger::Confirm() {
     while (!open_.empty()) {
         const Open& entry = open_.front();
         if (entry.state == State::kFailed) return entry.index;
-        if (stop_ && stop_->Requested()) return -1;
         if (entry.state != State::kComplete) return -1;
         ++confirmed_;
         if (observer_) {

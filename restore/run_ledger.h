@@ -23,11 +23,7 @@
 
 class Ledger {
 public:
-    // Once `stop` is requested nothing more is confirmed: the run reports
-    // the entries it had confirmed when the user asked it to stop, as the
-    // serial run does, however many fills complete meanwhile.
-    Ledger(RestoreObserver* observer, RestoreProgress& progress, const StopRequest* stop)
-        : observer_(observer), progress_(progress), stop_(stop) {}
+    Ledger(RestoreObserver* observer, RestoreProgress& progress) : observer_(observer), progress_(progress) {}
     Ledger(const Ledger&) = delete;
     Ledger& operator=(const Ledger&) = delete;
 
@@ -47,8 +43,8 @@ public:
     void FillFinished(std::int32_t index, bool ok, const platform::FileIdentity& identity);
 
     // Confirms, oldest first, every entry that is complete with all those
-    // before it, telling the observer, until a stop is requested. -1, or
-    // the first entry whose file failed.
+    // before it, telling the observer. -1, or the first entry whose file
+    // failed.
     std::int32_t Confirm();
     // The number of entries confirmed so far.
     std::int32_t Confirmed() const { return confirmed_; }
@@ -90,7 +86,6 @@ private:
 
     RestoreObserver* observer_;
     RestoreProgress& progress_;
-    const StopRequest* stop_;
     std::deque<Open> open_;  // entries started and not confirmed, in order
     std::int32_t confirmed_ = 0;
     std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored_;
