@@ -15,6 +15,8 @@ packages=(
   # draws the caption's buttons (without it the close box is a letter "r").
   fonts-wine
   zip unzip libarchive-tools p7zip-full time python3-minimal
+  # makensis, which builds the Windows set-up program
+  nsis
 )
 
 sudo=""

@@ -4,7 +4,8 @@
 # under ThreadSanitizer, and the Windows build under Wine, in a wine session
 # of its own (scripts/wine-session.sh: its own server and virtual display,
 # whatever an earlier run left on the prefix ended first, nothing left
-# running afterwards).
+# running afterwards); the Windows packages are installed and uninstalled
+# there in a Wine prefix made for the run.
 #
 # Each suite names the test programs it expects; one that has no tests (not
 # built, or its tests could not be listed) fails the run, and so does a
@@ -21,7 +22,7 @@ portable=(platform_tests sorvane_zip_tests restore_tests ui_backup_name_test ui_
   app_version_files_test app_info_command_test sorvane_startup_logic_tests cli_tests)
 # Where threads meet; scripts/build.sh builds only these there.
 threaded=(sorvane_zip_tests restore_tests platform_tests)
-windows_only=(sorvane_winui_tests sorvane_startup_tests app_imports_test)
+windows_only=(sorvane_winui_tests sorvane_startup_tests app_imports_test installer_package_test installer_tests)
 
 summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT

@@ -1,7 +1,8 @@
-// The programs run elevated, often from a downloads folder: every DLL they
-// import must be one Windows always takes from the system folder (or, for
-// the common controls, through the manifest), never one a stranger could
-// leave beside them. Read from the programs' own import tables.
+// The programs run elevated, often from a downloads folder, and so does the
+// set-up program: every DLL they import must be one Windows always takes
+// from the system folder (or, for the common controls, through the
+// manifest), never one a stranger could leave beside them. Read from the
+// programs' own import tables.
 
 #include <gtest/gtest.h>
 
@@ -68,7 +69,7 @@ TEST(Imports, OnlyDllsWindowsTakesFromTheSystemFolder) {
         "ADVAPI32.DLL", "COMBASE.DLL", "COMCTL32.DLL", "COMDLG32.DLL", "GDI32.DLL",  "IMM32.DLL",
         "KERNEL32.DLL", "MSVCRT.DLL",  "OLE32.DLL",    "OLEAUT32.DLL", "RPCRT4.DLL", "SECHOST.DLL",
         "SHELL32.DLL",  "SHLWAPI.DLL", "USER32.DLL",   "WS2_32.DLL"};
-    for (const char* program : {SORVANE_PROGRAM, SORVANE_CLI_PROGRAM}) {
+    for (const char* program : {SORVANE_PROGRAM, SORVANE_CLI_PROGRAM, SORVANE_SETUP_PACKAGE}) {
         SCOPED_TRACE(program);
         const Bytes pe = testsupport::ReadFileBytes(testsupport::PathFromUtf8(program));
         const std::vector<std::string> imported = ImportedDlls(pe);
