@@ -11,21 +11,37 @@
 #include "platform/text.h"
 
 std::string UsageText() {
-    return "usage: sorvane-cli restore ARCHIVE FOLDER\n"
-           "       sorvane-cli test ARCHIVE\n"
-           "       sorvane-cli list ARCHIVE\n"
+    return "usage: sorvane-cli restore ARCHIVE FOLDER [MEMBER...] [-x MEMBER] [--existing=WHAT] [--skip-identical]\n"
+           "       sorvane-cli plan ARCHIVE FOLDER [MEMBER...] [-x MEMBER] [--existing=WHAT] [--skip-identical]\n"
+           "       sorvane-cli test ARCHIVE [MEMBER...] [-x MEMBER] [--quiet]\n"
+           "       sorvane-cli list ARCHIVE [MEMBER...] [-x MEMBER]\n"
            "       sorvane-cli info BACKUP-FILE\n"
            "       sorvane-cli --help | --version\n"
            "\n"
            "restore  restores every entry of ARCHIVE below FOLDER, replacing what is there\n"
+           "plan     says what restore would do with each entry, and writes nothing\n"
            "test     reads and checks every entry of ARCHIVE (CRC-32, sizes) without\n"
-           "         writing anything\n"
+           "         writing anything, and names every damaged one\n"
            "list     lists the entries: index, attributes, compressed and uncompressed size,\n"
            "         write, access and creation time (UTC), name\n"
            "info     describes what a backup's file name says\n"
            "\n"
+           "MEMBER   an entry's name as list prints it, or a pattern: * within one level,\n"
+           "         ** across levels, ? one character, [...] one of a set; a folder takes\n"
+           "         everything in it (letter case counts on POSIX, not on Windows)\n"
+           "-x MEMBER, --exclude=MEMBER   leaves out what MEMBER takes (repeatable)\n"
+           "--existing=replace            replaces what stands at an entry's path (the default)\n"
+           "--existing=keep               never touches an existing file or folder\n"
+           "--existing=newer              replaces only a file written before the entry's time\n"
+           "--skip-identical              leaves a file that holds its entry already (same size,\n"
+           "                              time and CRC-32): restoring again finishes only what is\n"
+           "                              missing or cut short\n"
+           "-q, --quiet                   test: prints only damaged entries and the summary\n"
+           "Options may stand anywhere; -- ends them.\n"
+           "\n"
            "exit status: 0 done, 2 usage, 3 archive not opened, 4 entry count unreadable,\n"
-           "             5 an entry failed, 6 archive missing or folder not made\n";
+           "             5 an entry failed (or is damaged), 6 archive missing or folder not made,\n"
+           "             130 interrupted\n";
 }
 
 std::string ResultText(ArchiveResult result) {
@@ -57,6 +73,8 @@ const char* ExtractReason(ExtractFailure failure) {
     return "the extraction failed";
 }
 
+}  // namespace
+
 std::string EntryReason(const RestoreFailure& failure) {
     switch (failure.reason) {
         case EntryFailure::kFetchFailed:
@@ -86,8 +104,6 @@ std::string EntryReason(const RestoreFailure& failure) {
     }
     return "unknown failure";
 }
-
-}  // namespace
 
 std::string RestoreFailureLine(int code, const RestoreFailure& failure, bool archiveExists) {
     std::string line = "error " + std::to_string(code) + ": ";

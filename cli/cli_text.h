@@ -21,10 +21,14 @@ std::string ResultText(ArchiveResult result);
 // -6 apart.
 std::string RestoreFailureLine(int code, const RestoreFailure& failure, bool archiveExists);
 
-// A Windows file time as UTC "YYYY-MM-DD HH:MM:SS".
+// Why an entry failed (or would fail), in words: the part of the failure
+// line after the entry's name.
+std::string EntryReason(const RestoreFailure& failure);
+
 // An entry name as UTF-8 for one line of output: control characters
 // (a line feed or a tab in a name would break the line or its columns, an
 // escape would reach the terminal) are written as \xNN.
 std::string PrintableName(const std::u16string& name);
 
+// A Windows file time as UTC "YYYY-MM-DD HH:MM:SS".
 std::string FormatFileTimeUtc(std::uint64_t fileTime);

@@ -1,21 +1,30 @@
-// sorvane-cli list ARCHIVE: the catalogue as the engine sees it, one entry
-// per line, tab-separated, so that scripts can compare it with other tools.
+// sorvane-cli list ARCHIVE [MEMBER...]: the catalogue as the engine sees it,
+// one entry per line, tab-separated, so that scripts can compare it with
+// other tools; with members (and -x), the entries they choose.
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/cli_text.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "platform/text.h"
 #include "zip/archive.h"
 
 int RunListCommand(const std::vector<std::string>& args) {
-    if (args.size() != 1 || args[0].empty()) {
+    CommandLine line;
+    std::string error;
+    if (!ParseCommandLine(args, kTakesExclude, line, error) || line.operands.empty() || line.operands[0].empty()) {
+        if (!error.empty()) WriteErr("sorvane-cli: " + error + "\n");
         WriteErr(UsageText());
         return kExitUsage;
     }
-    std::unique_ptr<ArchiveHandle> handle = OpenArchive(platform::Utf8ToUtf16(args[0]));
+    const std::u16string archive = platform::Utf8ToUtf16(line.operands[0]);
+    std::vector<bool> chosen;
+    const Chosen members = ChooseFromCommandLine(archive, line, 1, chosen);
+    if (members == Chosen::kUnmatched) return kExitUsage;
+    std::unique_ptr<ArchiveHandle> handle = OpenArchive(archive);
     if (!handle) {
         WriteErr("error 3: the archive could not be opened (result " + ResultText(lastReaderResult) + ")\n");
         return 3;
@@ -30,6 +39,7 @@ int RunListCommand(const std::vector<std::string>& args) {
     const std::int32_t count = entry.index;
     std::string out;
     for (std::int32_t i = 0; i < count; ++i) {
+        if (members == Chosen::kSome && (static_cast<std::size_t>(i) >= chosen.size() || !chosen[static_cast<std::size_t>(i)])) continue;
         result = GetArchiveEntry(handle.get(), i, entry);
         if (result != ARCHIVE_OK) {
             WriteOut(out);

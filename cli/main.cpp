@@ -32,6 +32,7 @@ int RunCli(const std::vector<std::string>& args) {
     if (command == "list") return RunListCommand(rest);
     if (command == "info") return RunInfoCommand(rest);
     if (command == "test") return RunTestCommand(rest);
+    if (command == "plan") return RunPlanCommand(rest);
     WriteErr("sorvane-cli: unknown command \"" + command + "\"\n" + UsageText());
     return kExitUsage;
 }

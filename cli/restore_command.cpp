@@ -1,10 +1,14 @@
-// sorvane-cli restore ARCHIVE FOLDER: one run of the engine, the same two
-// messages as the dialog, and on failure one line saying what went wrong.
+// sorvane-cli restore ARCHIVE FOLDER [MEMBER...]: one run of the engine, the
+// same two messages as the dialog, and on failure one line saying what went
+// wrong. Members, -x, --existing and --skip-identical choose what the run
+// restores and what it does with what stands there already; a run given any
+// of them ends its output with what it restored, kept and left identical.
 
 #include <string>
 #include <vector>
 
 #include "cli/cli_text.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/console_progress.h"
 #include "platform/console.h"
@@ -17,39 +21,70 @@ namespace {
 constexpr char kRestoreDone[] = "バックアップデータの復元が完了しました。\n";
 constexpr char kRestoreFailed[] = "バックアップデータの復元に失敗しました。\n";
 
+// The outcomes of the entries confirmed, beside the progress line.
+class CountingProgress : public ConsoleProgress {
+public:
+    using ConsoleProgress::ConsoleProgress;
+    void OnEntryDone(std::int32_t, EntryOutcome outcome) override {
+        switch (outcome) {
+        case EntryOutcome::kRestored: ++restored; break;
+        case EntryOutcome::kKept: ++kept; break;
+        case EntryOutcome::kIdentical: ++identical; break;
+        }
+    }
+    std::int32_t restored = 0, kept = 0, identical = 0;
+};
+
 }  // namespace
 
 int RunRestoreCommand(const std::vector<std::string>& args) {
-    if (args.size() != 2 || args[0].empty() || args[1].empty()) {
+    CommandLine line;
+    std::string error;
+    if (!ParseCommandLine(args, kTakesExclude | kTakesExisting | kTakesSkipIdentical, line, error) ||
+        line.operands.size() < 2 || line.operands[0].empty() || line.operands[1].empty()) {
+        if (!error.empty()) WriteErr("sorvane-cli: " + error + "\n");
         WriteErr(UsageText());
         return kExitUsage;
     }
-    const std::u16string archive = AbsolutePath(platform::Utf8ToUtf16(args[0]));
-    std::u16string folder = AbsolutePath(platform::Utf8ToUtf16(args[1]));
+    const std::u16string archive = AbsolutePath(platform::Utf8ToUtf16(line.operands[0]));
+    std::u16string folder = AbsolutePath(platform::Utf8ToUtf16(line.operands[1]));
     if (folder.back() != platform::kPathSeparator) folder.push_back(platform::kPathSeparator);
 
-    ConsoleProgress progress(platform::IsTerminal(platform::StandardStream::kError));
+    std::vector<bool> chosen;
+    const Chosen members = ChooseFromCommandLine(archive, line, 2, chosen);
+    if (members == Chosen::kUnmatched) return kExitUsage;
+
+    CountingProgress progress(platform::IsTerminal(platform::StandardStream::kError));
     ConsoleInterrupts interrupts;
     RestoreJob job;
     job.destinationFolder = folder;
     job.archivePath = archive;
     job.observer = &progress;
     job.stop = interrupts.Stop();
+    // An archive the choice could not read is given an empty choice: the run
+    // reports why it can't read it either, and never takes every entry.
+    if (members != Chosen::kAll) job.choices.entries = &chosen;
+    job.choices.existing = line.existing;
+    job.choices.skipIdentical = line.skipIdentical;
     RestoreThreadProc(&job);
 
     if (job.resultCode == RESTORE_ENTRY_FAILED && job.failure.reason == EntryFailure::kInterrupted) {
         WriteErr("interrupted after " + std::to_string(job.failure.entryIndex) + " of " +
                  std::to_string(progress.Last().entriesTotal) +
-                 " entries: those are restored; nothing of the others was kept\n");
+                 " entries: those are restored; nothing of the others was kept (restoring again with "
+                 "--skip-identical finishes only what is missing)\n");
         interrupts.CleanedUp();
         return kExitInterrupted;
     }
 
-    if (job.resultCode == RESTORE_OK) {
-        WriteOut(kRestoreDone);
-        return 0;
+    WriteOut(job.resultCode == RESTORE_OK ? kRestoreDone : kRestoreFailed);
+    if (line.ChoosesAnything(2) && job.resultCode != RESTORE_NO_ARCHIVE && job.resultCode != RESTORE_OPEN_FAILED &&
+        job.resultCode != RESTORE_COUNT_FAILED) {
+        WriteOut("restored " + std::to_string(progress.restored) + ", kept " + std::to_string(progress.kept) +
+                 ", identical " + std::to_string(progress.identical) + " of " +
+                 std::to_string(progress.Last().entriesTotal) + " entries\n");
     }
-    WriteOut(kRestoreFailed);
+    if (job.resultCode == RESTORE_OK) return 0;
     WriteErr(RestoreFailureLine(job.resultCode, job.failure, platform::PathExists(archive)));
     return -job.resultCode;
 }

@@ -15,6 +15,11 @@ namespace platform {
 // Windows, '/' on POSIX. The engine writes no other.
 extern const char16_t kPathSeparator;
 
+// Whether the platform's file names ignore letter case (Windows: "A.txt"
+// and "a.txt" name one file), so that names a user types are compared the
+// same way.
+extern const bool kNamesIgnoreCase;
+
 inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
 inline constexpr std::uint32_t kAttributeHidden = 0x2;
@@ -142,7 +147,10 @@ MoveResult MoveNoReplace(const std::u16string& from, const std::u16string& to);
 // FILE_FLAG_OPEN_REPARSE_POINT and FILE_FLAG_BACKUP_SEMANTICS).
 struct PathIdentity {
     bool exists = false;
-    bool folder = false;  // a real folder, not a link to one
+    bool folder = false;   // a real folder, not a link to one
+    bool regular = false;  // a plain file: not a folder, a link, a pipe or a device
+    std::uint64_t size = 0;      // of a plain file
+    FileTime writeTime = 0;      // last write, of whatever stands there (a link itself)
     FileIdentity identity;
 };
 PathIdentity ReadPathIdentity(const std::u16string& path);

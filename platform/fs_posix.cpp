@@ -19,11 +19,18 @@
 
 namespace platform {
 
+const bool kNamesIgnoreCase = false;
 const char16_t kPathSeparator = u'/';
 
 namespace {
 
 std::string Native(const std::u16string& path) { return Utf16ToUtf8(path); }
+
+FileTime FileTimeOf(const timespec& t) {
+    const std::int64_t units = (static_cast<std::int64_t>(t.tv_sec) + kFileTimeUnixEpochSeconds) * 10000000LL +
+                               t.tv_nsec / 100;
+    return units > 0 ? static_cast<FileTime>(units) : 0;
+}
 
 }  // namespace
 
@@ -204,6 +211,9 @@ PathIdentity ReadPathIdentity(const std::u16string& path) {
     if (p.empty() || ::lstat(p.c_str(), &st) != 0) return result;
     result.exists = true;
     result.folder = S_ISDIR(st.st_mode);
+    result.regular = S_ISREG(st.st_mode);
+    result.size = result.regular ? static_cast<std::uint64_t>(st.st_size) : 0;
+    result.writeTime = FileTimeOf(st.st_mtim);
     result.identity.volume = static_cast<std::uint64_t>(st.st_dev);
     result.identity.index = static_cast<std::uint64_t>(st.st_ino);
     return result;

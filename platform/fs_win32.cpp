@@ -16,6 +16,7 @@
 
 namespace platform {
 
+const bool kNamesIgnoreCase = true;
 const char16_t kPathSeparator = u'\\';
 
 namespace {
@@ -265,8 +266,14 @@ PathIdentity ReadPathIdentity(const std::u16string& path) {
     result.exists = true;
     FILE_BASIC_INFO basic{};
     if (::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
-        result.folder = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        const bool directory = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool reparse = (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        result.folder = directory && !reparse;
+        result.regular = !directory && !reparse && ::GetFileType(h) == FILE_TYPE_DISK;
+        result.writeTime = static_cast<FileTime>(basic.LastWriteTime.QuadPart);
+        FILE_STANDARD_INFO standard{};
+        if (result.regular && ::GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard))
+            result.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
     }
     IdentityOfHandle(h, result.identity);
     ::CloseHandle(h);

@@ -248,7 +248,7 @@ bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
 }
 
 bool RestoreFileEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
-                      RestoreFailure* failure) {
+                      RestoreFailure* failure, const RestoreChoices& choices) {
     switch (RestoreNewFile(handle, prepared, ledger, stop, failure)) {
     case Creation::kCreated:
         return true;
@@ -257,5 +257,5 @@ bool RestoreFileEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
     case Creation::kExists:
         break;
     }
-    return ReplaceWithEntry(handle, prepared, ledger, stop, failure);
+    return RestoreOverWhatStands(handle, prepared, ledger, stop, choices, failure);
 }

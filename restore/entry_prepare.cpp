@@ -82,15 +82,13 @@ bool MakeFolderLevels(const PreparedEntry& prepared, KnownFolders* known, Ledger
     return true;
 }
 
-namespace {
-
-// The folder a folder entry names: its target, or for a name ending in the
-// separator the last level on the way ("x/" is the folder "x"; "./" the
-// destination itself).
+// "./" names the destination itself.
 std::u16string FolderOf(const TargetPlan& plan) {
     if (!plan.NamesFolder() || plan.levelEnds.empty()) return plan.target;
     return plan.target.substr(0, plan.levelEnds.back());
 }
+
+namespace {
 
 constexpr std::uint32_t kChangedByNormal = platform::kAttributeReadOnly | platform::kAttributeHidden |
                                            platform::kAttributeSystem | platform::kAttributeArchive;
@@ -118,10 +116,18 @@ bool FolderEntryChangesWhatStands(const PreparedEntry& prepared) {
 // The reader is never asked to make the folder: it would make it under the
 // stored name, below its own base, where the plan has judged and mapped
 // nothing ("l?" followed as a link while the plan checked "l_").
-bool RestoreFolderEntry(const PreparedEntry& prepared, Ledger* ledger, RestoreFailure* failure) {
+bool RestoreFolderEntry(const PreparedEntry& prepared, Ledger* ledger, RestoreFailure* failure,
+                        EntryOutcome* outcome) {
     const std::u16string folder = FolderOf(prepared.plan);
-    if (prepared.plan.NamesFolder()) return FinishFolder(folder, failure);
     const std::uint32_t existing = platform::ReadAttributes(folder);
+    // A folder that stood there stays as it was; one this run made (a level
+    // of an earlier entry, or of this one) or replaced counts as restored.
+    if (outcome) {
+        const bool stood = existing != platform::kInvalidAttributes && !(ledger && ledger->MadeHere(folder));
+        *outcome = stood && (existing & platform::kAttributeDirectory) != 0 ? EntryOutcome::kKept
+                                                                               : EntryOutcome::kRestored;
+    }
+    if (prepared.plan.NamesFolder()) return FinishFolder(folder, failure);
     if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeReparsePoint) != 0)
         return Fail(failure, EntryFailure::kTargetInTheWay);
     if (existing != platform::kInvalidAttributes && (existing & platform::kAttributeDirectory) == 0) {

@@ -65,7 +65,31 @@ bool FolderEntryChangesWhatStands(const PreparedEntry& prepared);
 // folder itself ("x", marked as a folder). A name ending in the separator
 // ("x/") names the folder as a level on its way, where a file is never
 // replaced (kFolderFailed, from MakeFolderLevels).
-bool RestoreFolderEntry(const PreparedEntry& prepared, Ledger* ledger, RestoreFailure* failure);
+// `outcome`, when given, says whether the folder was made (or replaced a
+// file) or stood there already.
+bool RestoreFolderEntry(const PreparedEntry& prepared, Ledger* ledger, RestoreFailure* failure,
+                        EntryOutcome* outcome = nullptr);
+
+// The folder a folder entry names: its target, or for a name ending in the
+// separator the last level on the way ("x/" is the folder "x").
+std::u16string FolderOf(const TargetPlan& plan);
+
+// What the user's choices make of what stands at an entry's path.
+enum class Verdict {
+    kNothing,    // nothing stands there
+    kReplace,    // replaced by the entry
+    kKeep,       // left as it stands (the policy, or a newer file under kNewer)
+    kIdentical,  // a plain file that holds the entry already (skipIdentical)
+};
+struct Judgement {
+    Verdict verdict = Verdict::kNothing;
+    bool newerThere = false;  // what stands there was written after the entry's time
+};
+// `there` is what stands at `path` (ReadPathIdentity). Reads the file's
+// data only to tell an identical file, and only when its size and write
+// time are the entry's.
+Judgement JudgeWhatStands(const ArchiveEntry& entry, const std::u16string& path, const platform::PathIdentity& there,
+                          const RestoreChoices& choices);
 
 // What an entry's reason is when a removal or move was refused.
 EntryFailure ReasonOf(platform::Refusal refusal);
@@ -163,7 +187,13 @@ Creation RestoreNewFile(ArchiveHandle* handle, const PreparedEntry& prepared, Le
 // A file entry restored on this thread: RestoreNewFile, then
 // ReplaceWithEntry when something stands at the target.
 bool RestoreFileEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
-                      RestoreFailure* failure);
+                      RestoreFailure* failure, const RestoreChoices& choices = {});
+
+// A file entry whose target is taken: a file of this run's is a duplicate;
+// else the user's choices keep what stands there, or ReplaceWithEntry
+// replaces it.
+bool RestoreOverWhatStands(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger,
+                           const FillStop& stop, const RestoreChoices& choices, RestoreFailure* failure);
 
 // Fails an entry whose file could not be created; false.
 bool FailCreate(RestoreFailure* failure);

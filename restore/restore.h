@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "zip/archive.h"
 
@@ -46,6 +47,33 @@ struct RestoreFailure {
     ArchiveResult openResult = ARCHIVE_OK;  // lastReaderResult after a failed open
 };
 
+// What a run does with what already stands at an entry's path.
+enum class ExistingPolicy {
+    kReplace,  // replace it (files, links, pipes; a folder in a file's way fails the entry)
+    kKeep,     // never touch it: the entry is kept as it stands
+    kNewer,    // replace only what was last written before the entry's time; equal or newer is kept
+};
+
+// The user's choices for one run, beyond the archive and the destination.
+struct RestoreChoices {
+    // The entries to restore, by catalogue index (see ChooseMembers); null:
+    // every entry. The others are passed over as if absent.
+    const std::vector<bool>* entries = nullptr;
+    ExistingPolicy existing = ExistingPolicy::kReplace;
+    // A plain file that already holds the entry (same size, same write time,
+    // and a CRC-32 read from it equal to the archive's) is left untouched,
+    // whatever `existing` says: restoring an archive again after a stopped
+    // or killed run finishes only what is missing or cut short.
+    bool skipIdentical = false;
+};
+
+// How an entry ended once confirmed.
+enum class EntryOutcome {
+    kRestored,   // written (made new, or replacing what stood there)
+    kKept,       // what stood there stays (the policy said so, or a folder stood there already)
+    kIdentical,  // the file there already holds the entry (RestoreChoices::skipIdentical)
+};
+
 struct RestoreProgress {
     std::int32_t entriesDone = 0;
     std::int32_t entriesTotal = 0;
@@ -66,6 +94,9 @@ public:
     // threads this runs ahead of the confirmed entries by the fills still
     // outstanding; it says what the run is working on, not what is done.
     virtual void OnEntryStarted(std::int32_t /*index*/, const std::u16string& /*name*/) {}
+    // Entry `index` is confirmed, with its outcome: in catalogue order,
+    // chosen entries only.
+    virtual void OnEntryDone(std::int32_t /*index*/, EntryOutcome /*outcome*/) {}
     // Knowing bytesTotal costs one extra walk over the catalogue before the
     // first entry; observers that show no byte total leave it at 0.
     virtual bool WantsByteTotal() const { return false; }
@@ -92,7 +123,7 @@ bool RestoreEntry(const std::u16string& entryName, const std::u16string& destina
 // Restores the whole archive. Returns one of the RESTORE_* codes.
 int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
                    RestoreObserver* observer = nullptr, RestoreFailure* failure = nullptr,
-                   const StopRequest* stop = nullptr);
+                   const StopRequest* stop = nullptr, const RestoreChoices& choices = {});
 
 // Checks a backup without restoring it: reads every entry's data through
 // the same extraction a restore uses and writes nothing. RESTORE_NO_ARCHIVE
@@ -103,6 +134,21 @@ int RestoreArchive(const std::u16string& destinationFolder, const std::u16string
 int VerifyArchive(const std::u16string& archivePath, RestoreObserver* observer = nullptr,
                   RestoreFailure* failure = nullptr, const StopRequest* stop = nullptr);
 
+// What a check of a whole backup found.
+struct CheckReport {
+    std::vector<RestoreFailure> damaged;  // every damaged entry, in catalogue order
+    std::int32_t checked = 0;             // entries read to their end, intact or damaged
+    bool interrupted = false;             // the check was asked to stop before the end
+};
+
+// Checks every chosen entry of a backup (`chosen` as in RestoreChoices),
+// going on past damaged ones. RESTORE_OK when every entry is intact,
+// RESTORE_ENTRY_FAILED when any is damaged or the check was stopped
+// (`report` says which), else RESTORE_NO_ARCHIVE, RESTORE_OPEN_FAILED or
+// RESTORE_COUNT_FAILED with `failure` as for a restore.
+int CheckArchive(const std::u16string& archivePath, const std::vector<bool>* chosen, RestoreObserver* observer,
+                 CheckReport& report, RestoreFailure* failure = nullptr, const StopRequest* stop = nullptr);
+
 // What a worker thread runs on: its own copies of the two paths, so that
 // the owner may change its fields while the run lasts.
 struct RestoreJob {
@@ -110,6 +156,7 @@ struct RestoreJob {
     std::u16string archivePath;
     RestoreObserver* observer = nullptr;
     const StopRequest* stop = nullptr;  // may end the run early
+    RestoreChoices choices;
     RestoreFailure failure;  // filled when the run fails
     int resultCode = 0;
 };

@@ -36,12 +36,20 @@ struct RunOptions {
     int producers = 0;                    // worker threads; 0 restores every entry on the run thread
     const StopRequest* stop = nullptr;    // the user's request to stop
     const FillFaults* faults = nullptr;   // tests only
+    RestoreChoices choices;
 };
 
 // The first progress report of a run over `count` entries, told to
 // `observer`: the byte total costs one walk over the catalogue, made only
 // for an observer that shows it.
-RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, RestoreObserver* observer);
+// Only chosen entries count (`chosen` null: all).
+RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, RestoreObserver* observer,
+                              const std::vector<bool>* chosen = nullptr);
+
+// Whether entry `index` is one of `chosen` (null: every entry is).
+inline bool IsChosen(const std::vector<bool>* chosen, std::int32_t index) {
+    return !chosen || (index >= 0 && static_cast<std::size_t>(index) < chosen->size() && (*chosen)[index]);
+}
 
 // Worker threads for this machine: none with one usable core (or when the
 // count is unknown), else one per usable core up to kMaxProducers.
@@ -64,6 +72,12 @@ int RestoreArchiveWithProducers(const std::u16string& destinationFolder, const s
 // every entry on the calling thread.
 int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
                              int readers, const StopRequest* stop = nullptr);
+
+// CheckArchive with `readers` threads reading entries at once; 0 reads
+// every entry on the calling thread.
+int CheckArchiveWithReaders(const std::u16string& archivePath, const std::vector<bool>* chosen,
+                            RestoreObserver* observer, CheckReport& report, RestoreFailure* failure, int readers,
+                            const StopRequest* stop = nullptr);
 
 // Closes an archive handle on every way out.
 struct ArchiveCloser {

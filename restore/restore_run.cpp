@@ -46,10 +46,10 @@ class Committer {
 public:
     Committer(ArchiveHandle* archive, const std::u16string& destination, std::int32_t count,
               RestoreObserver* observer, RestoreProgress& progress, RestoreFailure& why, const StopRequest* stop,
-              const FillFaults* faults, std::unique_ptr<FillWorkers> workers)
+              const FillFaults* faults, const RestoreChoices& choices, std::unique_ptr<FillWorkers> workers)
         : archive_(archive), destination_(destination), count_(count), observer_(observer),
           ledger_(observer, progress), why_(why),
-          stop_(stop), faults_(faults), workers_(std::move(workers)) {}
+          stop_(stop), faults_(faults), choices_(choices), workers_(std::move(workers)) {}
 
     int Run();
 
@@ -60,6 +60,8 @@ private:
     bool CommitEntry(std::int32_t index);
     // The file of a prepared entry, created at its target and handed over.
     bool HandOverFile(const PreparedEntry& prepared);
+    // Whether the user's choices keep what stands where a folder entry goes.
+    bool KeepsFolderTarget(const PreparedEntry& prepared) const;
     // Blocks until every fill handed over has finished and its verdict is
     // in the ledger; true when every entry before the current one is
     // confirmed.
@@ -82,6 +84,7 @@ private:
     RestoreFailure& why_;
     const StopRequest* stop_;
     const FillFaults* faults_;
+    const RestoreChoices& choices_;
     std::unique_ptr<FillWorkers> workers_;  // none: everything on this thread
     ArchiveEntry record_;
     std::vector<FillVerdict> verdicts_;
@@ -136,24 +139,46 @@ bool Committer::CommitEntry(std::int32_t index) {
         return false;
     }
     ledger_.Begin(index, record_.uncompressedSize);
+    if (!IsChosen(choices_.entries, index)) {
+        ledger_.PassOver();
+        return true;
+    }
     if (observer_) observer_->OnEntryStarted(index, record_.name);
     PreparedEntry prepared;
     if (!PlanEntry(record_.name, destination_, archive_, index, prepared, &why_)) return false;
     if (!MakeFolderLevels(prepared, &known_, &ledger_, &why_)) return false;
     if (prepared.IsFolder()) {
+        if (KeepsFolderTarget(prepared)) {
+            ledger_.Keep(nullptr, EntryOutcome::kKept);
+            return true;
+        }
         // Replacing a file, or changing a folder that stood there, can't be
         // taken back, and the check that a file is none of this run's needs
         // every earlier file's identity. A folder the run has just made, or
         // one with nothing to change, needs no wait: Info-ZIP and Explorer
         // archives hold a folder entry per folder.
         if (workers_ && FolderEntryChangesWhatStands(prepared) && !WaitForEarlierEntries()) return false;
-        if (!RestoreFolderEntry(prepared, &ledger_, &why_)) return false;
-        ledger_.Complete(nullptr);
+        EntryOutcome outcome = EntryOutcome::kRestored;
+        if (!RestoreFolderEntry(prepared, &ledger_, &why_, &outcome)) return false;
+        ledger_.Complete(nullptr, outcome);
         return true;
     }
     if (!CanHoldFile(prepared, &why_)) return false;
     if (workers_) return HandOverFile(prepared);
-    return RestoreFileEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, index, nullptr}, &why_);
+    return RestoreFileEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, index, nullptr}, &why_, choices_);
+}
+
+bool Committer::KeepsFolderTarget(const PreparedEntry& prepared) const {
+    if (choices_.existing == ExistingPolicy::kReplace) return false;
+    const std::u16string folder = FolderOf(prepared.plan);
+    const platform::PathIdentity there = platform::ReadPathIdentity(folder);
+    if (!there.exists || ledger_.MadeHere(folder)) return false;
+    if (choices_.existing == ExistingPolicy::kKeep) return true;
+    // A folder that stands there is the entry already; a file is replaced
+    // only when older than the entry.
+    return !there.folder && JudgeWhatStands(prepared.found, folder, there, RestoreChoices{nullptr, ExistingPolicy::kNewer,
+                                                                                         false})
+                                    .verdict == Verdict::kKeep;
 }
 
 bool Committer::HandOverFile(const PreparedEntry& prepared) {
@@ -165,8 +190,8 @@ bool Committer::HandOverFile(const PreparedEntry& prepared) {
         return FailCreate(&why_);
     case Creation::kExists:
         if (!WaitForEarlierEntries()) return false;
-        return ReplaceWithEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, prepared.index, nullptr},
-                                &why_);
+        return RestoreOverWhatStands(archive_, prepared, &ledger_,
+                                     FillStop{stop_, nullptr, prepared.index, nullptr}, choices_, &why_);
     }
     ledger_.MadeFile(prepared.plan.target);
     ledger_.Filling();
@@ -226,14 +251,14 @@ int Committer::EndInterrupted() {
     ledger_.Confirm();
     // Only complete entries stay, and only those the run reports: the
     // first unconfirmed entry keeps its folders, as the serial run's would.
-    const std::int32_t done = ledger_.Confirmed();
+    const std::int32_t done = ledger_.NextUnconfirmed();
     if (faults_) faults_->BeforeUndo();
     // A closing console or an ending session gives the program seconds:
     // files held by another program are waited for briefly, and one still
     // held then stays (restoring again replaces it).
     ledger_.UndoAfter(done, kStopUndoWaitMs);
     why_ = RestoreFailure{};
-    why_.entryIndex = done;
+    why_.entryIndex = ledger_.Confirmed();
     why_.reason = EntryFailure::kInterrupted;
     if (done < count_ && GetArchiveEntry(archive_, done, record_) == ARCHIVE_OK) why_.entryName = record_.name;
     return RESTORE_ENTRY_FAILED;
@@ -278,20 +303,26 @@ bool RestoreEntry(const std::u16string& entryName, const std::u16string& destina
 }
 
 int RestoreArchive(const std::u16string& destinationFolder, const std::u16string& archivePath,
-                   RestoreObserver* observer, RestoreFailure* failure, const StopRequest* stop) {
+                   RestoreObserver* observer, RestoreFailure* failure, const StopRequest* stop,
+                   const RestoreChoices& choices) {
     RunOptions options;
     options.producers = DefaultProducerCount();
     options.stop = stop;
+    options.choices = choices;
     return RestoreArchiveWithOptions(destinationFolder, archivePath, observer, failure, options);
 }
 
-RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, RestoreObserver* observer) {
+RestoreProgress StartProgress(ArchiveHandle* archive, std::int32_t count, RestoreObserver* observer,
+                              const std::vector<bool>* chosen) {
     RestoreProgress progress;
-    progress.entriesTotal = count > 0 ? count : 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (IsChosen(chosen, i)) ++progress.entriesTotal;
+    }
     if (observer && observer->WantsByteTotal()) {
         ArchiveEntry sizes;
         for (std::int32_t i = 0; i < count; ++i) {
-            if (GetArchiveEntry(archive, i, sizes) == ARCHIVE_OK) progress.bytesTotal += sizes.uncompressedSize;
+            if (IsChosen(chosen, i) && GetArchiveEntry(archive, i, sizes) == ARCHIVE_OK)
+                progress.bytesTotal += sizes.uncompressedSize;
         }
     }
     if (observer) observer->OnRestoreProgress(progress);
@@ -360,14 +391,14 @@ int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std
         return RESTORE_COUNT_FAILED;
     }
 
-    RestoreProgress progress = StartProgress(archive.get(), count, observer);
+    RestoreProgress progress = StartProgress(archive.get(), count, observer, options.choices.entries);
     std::unique_ptr<FillWorkers> workers;
     if (!workerHandles.empty()) {
         workers = std::make_unique<FillWorkers>(std::move(workerHandles), options.stop, options.faults);
         if (!workers->Start()) workers.reset();
     }
     Committer committer(archive.get(), destinationFolder, count, observer, progress, why, options.stop,
-                        options.faults, std::move(workers));
+                        options.faults, options.choices, std::move(workers));
     return committer.Run();
 }
 
@@ -376,8 +407,8 @@ unsigned RestoreThreadProc(void* param) {
     if (job == nullptr) return 0;
     platform::SetJapaneseLocale();
     if (job->observer) job->observer->OnRestoreStarted();
-    job->resultCode =
-        RestoreArchive(job->destinationFolder, job->archivePath, job->observer, &job->failure, job->stop);
+    job->resultCode = RestoreArchive(job->destinationFolder, job->archivePath, job->observer, &job->failure, job->stop,
+                                     job->choices);
     if (job->observer) job->observer->OnRestoreFinished(job->resultCode);
     return 0;
 }

@@ -13,24 +13,44 @@ void Ledger::Begin(std::int32_t index, std::uint64_t bytes) {
     open_.push_back(std::move(entry));
 }
 
+void Ledger::PassOver() {
+    if (open_.empty()) return;
+    open_.back().state = State::kComplete;
+    open_.back().counted = false;
+}
+
 void Ledger::MadeFolder(const std::u16string& path) {
     if (open_.empty()) return;
     const platform::PathIdentity made = platform::ReadPathIdentity(path);
     open_.back().made.push_back({path, true, made.exists && made.folder, made.identity});
+    madeFolders_.insert(path);
 }
 
 void Ledger::MadeFile(const std::u16string& path) {
     if (!open_.empty()) open_.back().made.push_back({path, false, false, {}});
 }
 
-void Ledger::Complete(const platform::FileIdentity* identity) {
+void Ledger::Complete(const platform::FileIdentity* identity, EntryOutcome outcome) {
     if (open_.empty()) return;
     Open& entry = open_.back();
     entry.state = State::kComplete;
+    entry.outcome = outcome;
     if (identity) {
         entry.hasFile = true;
         entry.identity = *identity;
         restored_.insert(*identity);
+    }
+}
+
+void Ledger::Keep(const platform::FileIdentity* standing, EntryOutcome outcome) {
+    if (open_.empty()) return;
+    Open& entry = open_.back();
+    entry.state = State::kComplete;
+    entry.outcome = outcome;
+    if (standing) {
+        entry.claimed = true;
+        entry.identity = *standing;
+        restored_.insert(*standing);
     }
 }
 
@@ -64,12 +84,16 @@ std::int32_t Ledger::Confirm() {
         const Open& entry = open_.front();
         if (entry.state == State::kFailed) return entry.index;
         if (entry.state != State::kComplete) return -1;
-        ++confirmed_;
-        if (observer_) {
-            ++progress_.entriesDone;
-            progress_.bytesDone += entry.bytes;
-            observer_->OnRestoreProgress(progress_);
+        if (entry.counted) {
+            ++confirmed_;
+            if (observer_) {
+                ++progress_.entriesDone;
+                progress_.bytesDone += entry.bytes;
+                observer_->OnEntryDone(entry.index, entry.outcome);
+                observer_->OnRestoreProgress(progress_);
+            }
         }
+        nextIndex_ = entry.index + 1;
         open_.pop_front();
     }
     return -1;
@@ -92,16 +116,20 @@ void Ledger::UndoAfter(std::int32_t index, unsigned busyWaitMs) {
     };
     while (!open_.empty() && open_.back().index > index) {
         Open& entry = open_.back();
+        if (entry.claimed) restored_.erase(entry.identity);
         // Only a complete file is the ledger's to remove: a failed one was
         // removed by its filler, and whatever stands at its name now is
         // someone else's.
         RemoveFileOf(entry, left());
         for (auto it = entry.made.rbegin(); it != entry.made.rend(); ++it) {
-            if (it->folder && it->known) platform::RemoveIfMade(it->path, it->identity, true, left());
+            if (!it->folder) continue;
+            if (it->known) platform::RemoveIfMade(it->path, it->identity, true, left());
+            madeFolders_.erase(it->path);
         }
         open_.pop_back();
     }
     if (!open_.empty() && open_.back().index == index) {
+        if (open_.back().claimed) restored_.erase(open_.back().identity);
         RemoveFileOf(open_.back(), left());
         open_.pop_back();
     }

@@ -29,13 +29,20 @@ public:
 
     // The run starts entry `index` (always the one after the last started).
     void Begin(std::int32_t index, std::uint64_t bytes);
+    // The current entry is not one the user chose: complete, never counted
+    // or told.
+    void PassOver();
     // The current entry made a folder at `path` (its identity is read now).
     void MadeFolder(const std::u16string& path);
     // The current entry made its file at `path`; its identity comes with
     // Complete or FillFinished.
     void MadeFile(const std::u16string& path);
     // The current entry is complete: its file (if any) has this identity.
-    void Complete(const platform::FileIdentity* identity);
+    void Complete(const platform::FileIdentity* identity, EntryOutcome outcome = EntryOutcome::kRestored);
+    // The current entry is complete by leaving what stands at its path
+    // (`standing`, when a file): it is that entry's now, and no later entry
+    // may end in it, but it is not the run's to take back.
+    void Keep(const platform::FileIdentity* standing, EntryOutcome outcome);
     // The current entry's file is being written by another thread.
     void Filling();
     // A file being written by another thread is complete (`ok`), or failed
@@ -46,10 +53,15 @@ public:
     // before it, telling the observer. -1, or the first entry whose file
     // failed.
     std::int32_t Confirm();
-    // The number of entries confirmed so far.
+    // The number of chosen entries confirmed so far.
     std::int32_t Confirmed() const { return confirmed_; }
+    // The first entry, by catalogue index, not yet confirmed.
+    std::int32_t NextUnconfirmed() const { return open_.empty() ? nextIndex_ : open_.front().index; }
     // Whether an entry before `index` is started and not confirmed.
     bool OpenBefore(std::int32_t index) const { return !open_.empty() && open_.front().index < index; }
+
+    // Whether this run made the folder at `path`.
+    bool MadeHere(const std::u16string& path) const { return madeFolders_.count(path) != 0; }
 
     // A file of this run, by identity.
     bool IsRestored(const platform::FileIdentity& identity) const { return restored_.count(identity) != 0; }
@@ -77,6 +89,9 @@ private:
         State state = State::kWorking;
         std::vector<MadePath> made;
         bool hasFile = false;  // complete: its file has `identity`
+        bool claimed = false;  // kept: what stood there has `identity`
+        bool counted = true;   // one of the entries the user chose
+        EntryOutcome outcome = EntryOutcome::kRestored;
         platform::FileIdentity identity;
     };
     Open* Find(std::int32_t index);
@@ -88,5 +103,7 @@ private:
     RestoreProgress& progress_;
     std::deque<Open> open_;  // entries started and not confirmed, in order
     std::int32_t confirmed_ = 0;
+    std::int32_t nextIndex_ = 0;  // after the last entry confirmed
     std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored_;
+    std::unordered_set<std::u16string> madeFolders_;
 };

@@ -43,7 +43,12 @@ private:
 
 class Verification {
 public:
-    Verification(std::int32_t count, const StopRequest* stop) : count_(count), firstBad_(count), stop_(stop) {}
+    // `everyEntry`: every chosen entry is read, whatever is damaged before
+    // it, and every damaged one is kept; else reading ends below the first
+    // damaged one.
+    Verification(std::int32_t count, const StopRequest* stop, const std::vector<bool>* chosen = nullptr,
+                 bool everyEntry = false)
+        : count_(count), firstBad_(count), stop_(stop), chosen_(chosen), everyEntry_(everyEntry) {}
 
     // Reads entries until none is left below the first failure found. An
     // observer is given only to a reader on the observer's own thread.
@@ -53,6 +58,7 @@ public:
             if (stop_ && stop_->Requested()) break;
             const std::int32_t index = next_.fetch_add(1);
             if (index >= count_ || index > firstBad_.load()) break;
+            if (!IsChosen(chosen_, index)) continue;
             const ArchiveResult fetched = GetArchiveEntry(handle, index, record);
             if (fetched != ARCHIVE_OK) {
                 RestoreFailure why;
@@ -107,6 +113,16 @@ public:
         observer->OnRestoreProgress(progress);
     }
 
+    // Every damaged entry in catalogue order, and the entries read to the
+    // end, intact or not.
+    std::vector<RestoreFailure> Damaged() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::sort(damaged_.begin(), damaged_.end(),
+                  [](const RestoreFailure& a, const RestoreFailure& b) { return a.entryIndex < b.entryIndex; });
+        return damaged_;
+    }
+    std::int32_t Checked() const { return entriesDone_.load() + damagedCount_.load(); }
+
     // A damaged entry, or an interrupted check (reported as the entries
     // checked so far).
     bool Failed(RestoreFailure& failure) const {
@@ -124,6 +140,11 @@ public:
 private:
     void Record(std::int32_t index, const RestoreFailure& why) {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (everyEntry_) {
+            damaged_.push_back(why);
+            damagedCount_.fetch_add(1);
+            return;
+        }
         if (index < firstBad_.load()) {
             firstBad_.store(index);
             failure_ = why;
@@ -140,23 +161,18 @@ private:
     int readersDone_ = 0;
     RestoreFailure failure_;
     const StopRequest* stop_;
+    const std::vector<bool>* chosen_;
+    const bool everyEntry_;
+    std::vector<RestoreFailure> damaged_;
+    std::atomic<std::int32_t> damagedCount_{0};
 };
 
-}  // namespace
-
-int VerifyArchive(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
-                  const StopRequest* stop) {
-    return VerifyArchiveWithReaders(archivePath, observer, failure, DefaultProducerCount(), stop);
-}
-
-int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
-                             int readers, const StopRequest* stop) {
-    RestoreFailure scratch;
-    RestoreFailure& why = failure ? *failure : scratch;
-    why = RestoreFailure{};
-
+// Opens the archive and reads its count as a restore does; RESTORE_OK with
+// `archive` and `count`, or the code.
+int OpenForChecking(const std::u16string& archivePath, OwnedArchive& archive, std::int32_t& count,
+                    RestoreFailure& why) {
     if (!platform::PathExists(archivePath)) return RESTORE_NO_ARCHIVE;
-    OwnedArchive archive(OpenArchive(archivePath).release());
+    archive.reset(OpenArchive(archivePath).release());
     if (!archive) {
         why.openResult = lastReaderResult;
         return RESTORE_OPEN_FAILED;
@@ -166,13 +182,14 @@ int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver*
         why.openResult = lastReaderResult;
         return RESTORE_COUNT_FAILED;
     }
-    const std::int32_t count = record.index;
+    count = record.index;
+    return RESTORE_OK;
+}
 
-    RestoreProgress progress = StartProgress(archive.get(), count, observer);
-
-    Verification verification(count, stop);
-    // Readers beyond this thread's own handle; with one usable core, or a
-    // single entry, this thread reads alone.
+// Reads with this thread and up to `readers` more, each on a handle of its
+// own; with one usable core, or a single entry, this thread reads alone.
+void ReadAll(Verification& verification, ArchiveHandle* archive, const std::u16string& archivePath,
+             std::int32_t count, int readers, RestoreObserver* observer, RestoreProgress& progress) {
     std::vector<OwnedArchive> handles;
     for (int i = 0; count > 1 && i < readers; ++i) {
         OwnedArchive handle(OpenArchiveAlongside(*archive, archivePath).release());
@@ -188,13 +205,57 @@ int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver*
         }
     }
     if (threads.empty()) {
-        verification.Read(archive.get(), observer, &progress);
+        verification.Read(archive, observer, &progress);
     } else {
         verification.AwaitReaders(static_cast<int>(threads.size()), observer, progress);
         for (std::thread& t : threads) t.join();
     }
+}
 
+}  // namespace
+
+int VerifyArchive(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
+                  const StopRequest* stop) {
+    return VerifyArchiveWithReaders(archivePath, observer, failure, DefaultProducerCount(), stop);
+}
+
+int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver* observer, RestoreFailure* failure,
+                             int readers, const StopRequest* stop) {
+    RestoreFailure scratch;
+    RestoreFailure& why = failure ? *failure : scratch;
+    why = RestoreFailure{};
+    OwnedArchive archive;
+    std::int32_t count = 0;
+    if (const int opened = OpenForChecking(archivePath, archive, count, why); opened != RESTORE_OK) return opened;
+    RestoreProgress progress = StartProgress(archive.get(), count, observer);
+    Verification verification(count, stop);
+    ReadAll(verification, archive.get(), archivePath, count, readers, observer, progress);
     if (verification.Failed(why)) return RESTORE_ENTRY_FAILED;
     if (observer) verification.Report(observer, progress);
     return RESTORE_OK;
+}
+
+int CheckArchive(const std::u16string& archivePath, const std::vector<bool>* chosen, RestoreObserver* observer,
+                 CheckReport& report, RestoreFailure* failure, const StopRequest* stop) {
+    return CheckArchiveWithReaders(archivePath, chosen, observer, report, failure, DefaultProducerCount(), stop);
+}
+
+int CheckArchiveWithReaders(const std::u16string& archivePath, const std::vector<bool>* chosen,
+                            RestoreObserver* observer, CheckReport& report, RestoreFailure* failure, int readers,
+                            const StopRequest* stop) {
+    RestoreFailure scratch;
+    RestoreFailure& why = failure ? *failure : scratch;
+    why = RestoreFailure{};
+    report = CheckReport{};
+    OwnedArchive archive;
+    std::int32_t count = 0;
+    if (const int opened = OpenForChecking(archivePath, archive, count, why); opened != RESTORE_OK) return opened;
+    RestoreProgress progress = StartProgress(archive.get(), count, observer, chosen);
+    Verification verification(count, stop, chosen, true);
+    ReadAll(verification, archive.get(), archivePath, count, readers, observer, progress);
+    report.damaged = verification.Damaged();
+    report.checked = verification.Checked();
+    report.interrupted = stop && stop->Requested();
+    if (observer) verification.Report(observer, progress);
+    return report.damaged.empty() && !report.interrupted ? RESTORE_OK : RESTORE_ENTRY_FAILED;
 }

@@ -46,6 +46,7 @@ void FillEntry(const ArchiveEntryA& a, ArchiveEntry& entry) {
     entry.writeTime = a.writeTime;
     entry.compressedSize = a.compressedSize;
     entry.uncompressedSize = a.uncompressedSize;
+    entry.crc32 = a.crc32;
     entry.name = a.utf8Name ? platform::Utf8ToUtf16(a.name) : platform::AnsiToUtf16(a.name);
 }
 

@@ -48,6 +48,7 @@ struct ArchiveEntry {
     std::uint64_t writeTime = 0;
     std::uint64_t compressedSize = 0;  // 64-bit: ZIP64 entries pass 4 GiB
     std::uint64_t uncompressedSize = 0;
+    std::uint32_t crc32 = 0;  // as recorded in the central directory
 };
 
 // Why the last ExtractEntry of a file entry failed, beyond its result code,

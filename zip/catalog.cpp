@@ -803,6 +803,7 @@ ArchiveResult GetEntry(ArchiveReader* reader, std::int32_t i, ArchiveEntryA& rec
     built.attributes = AttributesFromExternal(c.currentHeader.externalAttributes);
     built.compressedSize = c.currentHeader.compressedSize;
     built.uncompressedSize = c.currentHeader.uncompressedSize;
+    built.crc32 = c.currentHeader.crc32;
     TimesFromHeader(c.currentHeader.dosDateTime, extra.data(), extra.size(), built.accessTime, built.creationTime,
                     built.writeTime);
     reader->cachedEntry = built;

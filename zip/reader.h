@@ -87,6 +87,7 @@ struct ArchiveEntryA {
     std::uint64_t writeTime = 0;
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
+    std::uint32_t crc32 = 0;
 };
 
 // What a stream learnt about its entry beside the bytes it delivered. The

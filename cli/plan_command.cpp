@@ -1,0 +1,113 @@
+// sorvane-cli plan ARCHIVE FOLDER [MEMBER...]: what a restore with the same
+// arguments would do with each entry, written as one line per entry (its
+// kind, a tab, its name), and a summary; nothing on disk changes. The exit
+// status is the one a restore would give before writing anything.
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_text.h"
+#include "cli/command_line.h"
+#include "cli/commands.h"
+#include "cli/console_progress.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "restore/plan.h"
+
+namespace {
+
+std::string KindText(const PlannedEntry& e) {
+    switch (e.kind) {
+    case PlanKind::kNew: return "new";
+    case PlanKind::kReplace: return e.newerThere ? "replace NEWER" : "replace older";
+    case PlanKind::kIdentical: return "identical";
+    case PlanKind::kKeep: return "keep";
+    case PlanKind::kRefused: {
+        RestoreFailure why;
+        why.reason = e.reason;
+        return "refused: " + EntryReason(why);
+    }
+    }
+    return "?";
+}
+
+struct Tally {
+    std::int32_t entries = 0;
+    std::uint64_t bytes = 0;
+    void Add(const PlannedEntry& e) {
+        ++entries;
+        bytes += e.bytes;
+    }
+    std::string Text(const char* kind) const {
+        return std::to_string(entries) + " " + kind + " (" + std::to_string(bytes) + " bytes)";
+    }
+};
+
+}  // namespace
+
+int RunPlanCommand(const std::vector<std::string>& args) {
+    CommandLine line;
+    std::string error;
+    if (!ParseCommandLine(args, kTakesExclude | kTakesExisting | kTakesSkipIdentical, line, error) ||
+        line.operands.size() < 2 || line.operands[0].empty() || line.operands[1].empty()) {
+        if (!error.empty()) WriteErr("sorvane-cli: " + error + "\n");
+        WriteErr(UsageText());
+        return kExitUsage;
+    }
+    const std::u16string archive = AbsolutePath(platform::Utf8ToUtf16(line.operands[0]));
+    std::u16string folder = AbsolutePath(platform::Utf8ToUtf16(line.operands[1]));
+    if (folder.back() != platform::kPathSeparator) folder.push_back(platform::kPathSeparator);
+
+    std::vector<bool> chosen;
+    const Chosen members = ChooseFromCommandLine(archive, line, 2, chosen);
+    if (members == Chosen::kUnmatched) return kExitUsage;
+    RestoreChoices choices;
+    if (members != Chosen::kAll) choices.entries = &chosen;
+    choices.existing = line.existing;
+    choices.skipIdentical = line.skipIdentical;
+
+    std::vector<PlannedEntry> planned;
+    RestoreFailure failure;
+    const int code = PlanRestore(folder, archive, choices, planned, &failure);
+    if (code != RESTORE_OK) {
+        WriteErr(RestoreFailureLine(code, failure, platform::PathExists(archive)));
+        return -code;
+    }
+    Tally all, made, replaced, identical, kept, refused;
+    std::int32_t newerReplaced = 0;
+    const PlannedEntry* stop = nullptr;
+    std::string out;
+    for (const PlannedEntry& e : planned) {
+        out += KindText(e) + "\t" + PrintableName(e.name) + "\n";
+        all.Add(e);
+        switch (e.kind) {
+        case PlanKind::kNew: made.Add(e); break;
+        case PlanKind::kReplace:
+            replaced.Add(e);
+            if (e.newerThere) ++newerReplaced;
+            break;
+        case PlanKind::kIdentical: identical.Add(e); break;
+        case PlanKind::kKeep: kept.Add(e); break;
+        case PlanKind::kRefused:
+            refused.Add(e);
+            if (!stop) stop = &e;
+            break;
+        }
+        if (out.size() > 65536) {
+            WriteOut(out);
+            out.clear();
+        }
+    }
+    out += "summary: " + all.Text("entries") + ": " + made.Text("new") + ", " + replaced.Text("replace") + ", " +
+           identical.Text("identical") + ", " + kept.Text("keep") + ", " + refused.Text("refused") + "\n";
+    if (newerReplaced > 0)
+        out += "a restore would replace " + std::to_string(newerReplaced) + " files newer than the backup's\n";
+    if (stop) {
+        RestoreFailure why;
+        why.reason = stop->reason;
+        out += "a restore would stop at entry " + std::to_string(stop->index) + " \"" + PrintableName(stop->name) +
+               "\": " + EntryReason(why) + "\n";
+    }
+    WriteOut(out);
+    return 0;
+}
