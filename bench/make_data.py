@@ -8,6 +8,10 @@ many COUNT DIR:      COUNT files of 1-16 KiB of text-like data in a tree of
 one KIND:MIB DIR:    one file of MIB MiB, KIND text (deflates, and takes
                      real work to inflate) or random (incompressible: zip
                      stores it).
+four TOTAL_MIB DIR:  4 files, together TOTAL_MIB MiB, one of them the
+                     most of the work: 3/8 text, 1/4 random bytes, 3/16
+                     repetitive data, 3/16 mixed (64 KiB pieces of the three
+                     in turn). At 256 MiB: 96, 64, 48 and 48 MiB.
 """
 
 import os
@@ -95,6 +99,34 @@ def many(count, folder):
         leaf += 1
 
 
+def write_mixed(path, size, rng, seed):
+    piece = 64 << 10
+    unit = (b"%08d repetitive record with the same shape every time\n" % seed) * 64
+    with open(path, "wb") as f:
+        left = size
+        turn = 0
+        while left > 0:
+            n = min(piece, left)
+            if turn % 3 == 0:
+                f.write(text_block(rng, n))
+            elif turn % 3 == 1:
+                f.write(rng.randbytes(n))
+            else:
+                f.write((unit * (n // len(unit) + 1))[:n])
+            left -= n
+            turn += 1
+
+
+def four(total_mib, folder):
+    rng = random.Random(4)
+    os.makedirs(folder, exist_ok=True)
+    total = total_mib * (1 << 20)
+    write_text(os.path.join(folder, "0-text.bin"), total * 3 // 8, rng)
+    write_random(os.path.join(folder, "1-random.bin"), total // 4, rng)
+    write_repetitive(os.path.join(folder, "2-repetitive.bin"), total * 3 // 16, 2)
+    write_mixed(os.path.join(folder, "3-mixed.bin"), total * 3 // 16, rng, 3)
+
+
 def one(kind_and_size, folder):
     kind, mib = kind_and_size.split(":")
     rng = random.Random(3)
@@ -107,13 +139,15 @@ def one(kind_and_size, folder):
 
 
 def main():
-    if len(sys.argv) != 4 or sys.argv[1] not in ("big", "many", "one"):
+    if len(sys.argv) != 4 or sys.argv[1] not in ("big", "many", "one", "four"):
         print(__doc__, file=sys.stderr)
         return 2
     if sys.argv[1] == "big":
         big(int(sys.argv[2]), sys.argv[3])
     elif sys.argv[1] == "one":
         one(sys.argv[2], sys.argv[3])
+    elif sys.argv[1] == "four":
+        four(int(sys.argv[2]), sys.argv[3])
     else:
         many(int(sys.argv[2]), sys.argv[3])
     return 0

@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # Restore speed of sorvane-cli against bsdtar, unzip and 7z on archives made
 # with Info-ZIP zip: large ones of 8 mixed files (256 MiB and 1 GiB by
-# default) and ones of many small files (5,000 and 20,000 of 1-16 KiB in a
-# 3-level tree). With --serial-cli, also a one-core run (taskset -c 0) of
+# default), ones of many small files (5,000 and 20,000 of 1-16 KiB in a
+# 3-level tree) and one of 4 files whose text file is most of the work
+# (256 MiB). With --serial-cli, also a one-core run (taskset -c 0) of
 # sorvane-cli next to that older build, for the one-core comparison.
 #
-#   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--single "KIND:MIB ..."]
-#                [--rounds N] [--cli PATH] [--serial-cli PATH] [--before-cli PATH]
+#   bench/run.sh [--big-mib "N ..."] [--files "N ..."] [--four-mib "N ..."]
+#                [--single "KIND:MIB ..."] [--rounds N] [--cli PATH]
+#                [--serial-cli PATH] [--before-cli PATH] [--wine]
 #                [--work DIR] [--fresh-fs GIB] [--tools "TOOL ..."]
 #
 # --before-cli adds another build of sorvane-cli on all cores, in the same
 # rounds (row "before"): a change's effect side by side, not across runs
 # minutes apart.
+#
+# --four-mib: archives of 4 files, MIB MiB together: 3/8 text-like data,
+# 1/4 random bytes, 3/16 repetitive, 3/16 mixed (bench/make_data.py four).
+# The text file's inflate is the critical path of a two-core restore.
+#
+# --wine: --cli and --before-cli (and --serial-cli) are Windows builds of
+# sorvane-cli (.exe), run under Wine with Z:\ paths. Run the script inside
+# a wine session (scripts/wine-session.sh bench/run.sh --wine ...), so that
+# the server is up and each run pays only Wine's start of a program.
 #
 # --single adds archives of one entry: text:MIB (deflated, inflating is the
 # work) and random:MIB (incompressible, stored), e.g. --single "text:2048
@@ -40,6 +51,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 big_mibs="256 1024"
 file_counts="5000 20000"
+four_mibs="256"
+wine=0
 singles=""
 rounds=5
 cli="$top/build/cli/sorvane-cli"
@@ -53,6 +66,8 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --big-mib) big_mibs=$2; shift 2 ;;
     --files) file_counts=$2; shift 2 ;;
+    --four-mib) four_mibs=$2; shift 2 ;;
+    --wine) wine=1; shift ;;
     --single) singles=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --cli) cli=$2; shift 2 ;;
@@ -61,7 +76,7 @@ while [ $# -gt 0 ]; do
     --work) work=$2; shift 2 ;;
     --fresh-fs) fresh_gib=$2; shift 2 ;;
     --tools) only_tools=$2; shift 2 ;;
-    *) sed -n '2,30p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,40p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -100,7 +115,11 @@ make_archive() {  # name kind size
 names=()
 for mib in $big_mibs; do make_archive "big-$mib" big "$mib"; names+=("big-$mib"); done
 for count in $file_counts; do make_archive "many-$count" many "$count"; names+=("many-$count"); done
+for mib in $four_mibs; do make_archive "four-$mib" four "$mib"; names+=("four-$mib"); done
 for single in $singles; do make_archive "one-${single/:/-}" one "$single"; names+=("one-${single/:/-}"); done
+
+# A Windows path for Wine's Z: drive, which is the root of the file system.
+winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
 
 run_one() {  # tool archive-name round
   local tool=$1 name=$2 round=$3
@@ -108,11 +127,17 @@ run_one() {  # tool archive-name round
   local zipfile="$work/$name.zip"
   mkdir -p "$dest"
   local cmd
+  # sorvane-cli's arguments, and the program in front of it (Wine's, with --wine).
+  local args=(restore "$zipfile" "$dest") run=()
+  if [ "$wine" = 1 ]; then
+    args=(restore "$(winpath "$zipfile")" "$(winpath "$dest")")
+    run=("$top/cmake/wine-run.sh")
+  fi
   case "$tool" in
-    sorvane) cmd=("$cli" restore "$zipfile" "$dest") ;;
-    sorvane-1core) cmd=(taskset -c 0 "$cli" restore "$zipfile" "$dest") ;;
-    serial-1core) cmd=(taskset -c 0 "$serial_cli" restore "$zipfile" "$dest") ;;
-    before) cmd=("$before_cli" restore "$zipfile" "$dest") ;;
+    sorvane) cmd=("${run[@]}" "$cli" "${args[@]}") ;;
+    sorvane-1core) cmd=(taskset -c 0 "${run[@]}" "$cli" "${args[@]}") ;;
+    serial-1core) cmd=(taskset -c 0 "${run[@]}" "$serial_cli" "${args[@]}") ;;
+    before) cmd=("${run[@]}" "$before_cli" "${args[@]}") ;;
     bsdtar) cmd=(bsdtar -xf "$zipfile" -C "$dest") ;;
     unzip) cmd=(unzip -q -o "$zipfile" -d "$dest") ;;
     7z) cmd=(7z x -y "-o$dest" "$zipfile") ;;

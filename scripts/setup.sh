@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Installs everything the builds and tests need on a Debian machine, makes
-# the ja_JP.UTF-8 locale and prepares the checkout's Wine prefix (in a wine
-# session of its own, which ends before this script does). Safe to run again.
+# the ja_JP.UTF-8 locale, builds Intel ISA-L for the Windows build (once per
+# checkout, scripts/isal-mingw.sh) and prepares the checkout's Wine prefix
+# (in a wine session of its own, which ends before this script does). Safe
+# to run again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
 packages=(
   build-essential cmake ninja-build pkg-config git
   zlib1g-dev googletest libgtest-dev
+  # Intel ISA-L's inflate: natively Debian's library; for Windows built from
+  # Debian's source package (dpkg-source unpacks it, nasm assembles it).
+  libisal-dev nasm dpkg-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 xvfb xauth xdotool x11-utils fonts-noto-cjk fonts-ipafont-gothic locales imagemagick
@@ -37,4 +42,5 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   $sudo locale-gen >/dev/null
 fi
 
+"$here/isal-mingw.sh"
 "$here/prepare-wine.sh"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test: native,
 # native under AddressSanitizer/UBSan, the reader, restore and platform tests
-# under ThreadSanitizer, and the Windows build under Wine, in a wine session
+# under ThreadSanitizer, the portable tests again on a native build that
+# inflates with zlib instead of ISA-L, and the Windows build under Wine, in a wine session
 # of its own (scripts/wine-session.sh: its own server and virtual display,
 # whatever an earlier run left on the prefix ended first, nothing left
 # running afterwards); the Windows packages are installed and uninstalled
@@ -40,6 +41,9 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== thread sanitizer tests"
 TSAN_OPTIONS=halt_on_error=1 \
   "$suites" "thread sanitizer" build-tsan "${threaded[@]}" -- -j "$jobs" || status=1
+
+echo "== native tests, inflating with zlib"
+"$suites" "native, zlib inflate" build-zlib "${portable[@]}" -- -j "$jobs" || status=1
 
 echo "== Windows tests under Wine"
 "$top/scripts/wine-session.sh" "$suites" Windows build-win "${portable[@]}" "${windows_only[@]}" -- -j "$jobs" ||

@@ -7,6 +7,8 @@
 // Positions are 64-bit throughout, so every offset a 32-bit archive can name
 // is reachable even when the archive sits behind gigabytes of other data.
 
+// zlib is the reference for the reader's CRC-32 (crc32.cpp and the tests
+// take its crc32 through this header); inflating is zip/inflater.h's.
 #include <zlib.h>
 
 #include <array>
@@ -20,6 +22,7 @@
 
 #include "platform/file.h"
 #include "zip/archive.h"
+#include "zip/inflater.h"
 
 // The open archive file. Reads go through a buffer of our own: the
 // structures are read one field at a time, and a system call per byte would
@@ -125,9 +128,30 @@ struct EntryStream {
 
     std::vector<std::uint8_t> inputBuffer;  // at least `chunk` bytes of entry data
     std::uint32_t chunk = kStreamChunk;     // what one read of entry data asks for
-    z_stream inflater{};
+    // The entry data read but not yet used: a stretch of inputBuffer.
+    const std::uint8_t* nextIn = nullptr;
+    std::uint32_t availIn = 0;
+    // The decoder of deflated entries, made at the first one and kept
+    // (with its state and window) for the entries after it.
+    std::unique_ptr<Inflater> inflater;
+    InflaterKind inflaterKind = InflaterKind::kZlib;  // the kind `inflater` is
+    // Data that ISA-L fails gets zlib's verdict instead. ISA-L decodes
+    // ahead of the room it is given and reports damage past the declared
+    // size, which zlib never reaches, before the bytes in front of it; and
+    // where the data runs out it holds back the last few bytes that zlib
+    // still gives. So when ISA-L finds damage, an early end or too little
+    // data, zlib decodes the entry again from its start, skips what was
+    // delivered and goes on in ISA-L's place. (ISA-L fails no intact data,
+    // so none is decoded twice.)
+    std::unique_ptr<Inflater> retryInflater;  // zlib's, made at the first retry and kept
+    bool retrying = false;                    // retryInflater has taken over this entry
+    std::uint64_t retrySkipLeft = 0;          // delivered bytes it has yet to decode again
+    std::vector<std::uint8_t> retrySkipBuffer;
+    std::uint64_t dataStart = 0;              // archive offset of the entry's first data byte
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
     std::uint64_t dataPos = 0;          // archive offset of the next data byte to read
-    bool inflaterReady = false;
+    bool inflaterReady = false;         // Reset succeeded for this entry
     std::uint64_t localExtraOffset = 0;
     std::uint32_t localExtraLength = 0;
     std::uint32_t localExtraPos = 0;
@@ -213,9 +237,12 @@ struct ArchiveCatalog {
     std::uint64_t currentLocalOffset = 0;
     std::unique_ptr<EntryStream> openStream;
     // The last stream, closed, kept for the next entry: its buffer and its
-    // inflater (state and window, some 40 KiB) are reset rather than
+    // inflater (state and window, 40 to 90 KiB) are reset rather than
     // allocated again, which counts on archives of many small entries.
     std::unique_ptr<EntryStream> spareStream;
+    // The decoder this catalogue's streams inflate with: the build's own,
+    // or zlib where a test holds the two side by side.
+    InflaterKind inflaterKind = DefaultInflaterKind();
     // The last local header that passed CheckLocalHeader (entry index, or
     // -1) and what it said: describing an entry and then opening its data
     // would otherwise read and check it twice.

@@ -69,7 +69,8 @@ TEST(Cli, ExitStatusesAndMessages) {
     const CliCase cases[] = {
         {"no command accepted", [](auto&) {}, {}, 2, "", {"usage: sorvane-cli restore ARCHIVE FOLDER"}, false},
         {"help not on stdout", [](auto&) {}, {"--help"}, 0, nullptr, {}, true},
-        {"wrong version", [](auto&) {}, {"--version"}, 0, "sorvane-cli " SORVANE_VERSION_TEXT "\n", {}, true},
+        {"wrong version", [](auto&) {}, {"--version"}, 0,
+         "sorvane-cli " SORVANE_VERSION_TEXT "\ninflate: " SORVANE_INFLATE_TEXT "\n", {}, true},
         {"unknown command accepted", [](auto&) {}, {"extract"}, 2, "", {"unknown command", "usage:"}, false},
         {"restore without a folder accepted", [](auto&) {}, {"restore", "@archive.zip"}, 2, "", {"usage:"}, false},
         {"list with two archives accepted", [](auto&) {}, {"list", "@a.zip", "@b.zip"}, 2, "", {"usage:"}, false},
