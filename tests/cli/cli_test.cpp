@@ -73,7 +73,9 @@ TEST(Cli, ExitStatusesAndMessages) {
          "sorvane-cli " SORVANE_VERSION_TEXT "\ninflate: " SORVANE_INFLATE_TEXT "\n", {}, true},
         {"unknown command accepted", [](auto&) {}, {"extract"}, 2, "", {"unknown command", "usage:"}, false},
         {"restore without a folder accepted", [](auto&) {}, {"restore", "@archive.zip"}, 2, "", {"usage:"}, false},
-        {"list with two archives accepted", [](auto&) {}, {"list", "@a.zip", "@b.zip"}, 2, "", {"usage:"}, false},
+        // A second operand is a member: the missing archive is what fails.
+        {"list of a missing archive with a member taken as a usage error", [](auto&) {},
+         {"list", "@a.zip", "@b.zip"}, 3, "", {"could not be opened"}, false},
         {"success not reported",
          [](auto& box) {
              ZipBuilder zip;
@@ -161,7 +163,8 @@ TEST(Cli, TestChecksEveryEntryWithoutWriting) {
          {"test", "@archive.zip"}, 3, "", {"error -3: the archive could not be opened"}, false},
         {"missing archive not told apart", [](auto&) {}, {"test", "@missing.zip"}, 6, "",
          {"error -6: the archive does not exist"}, false},
-        {"two archives accepted", [](auto&) {}, {"test", "@a.zip", "@b.zip"}, 2, "", {"usage:"}, false},
+        {"test of a missing archive with a member taken as a usage error", [](auto&) {},
+         {"test", "@a.zip", "@b.zip"}, 6, "", {"error -6: the archive does not exist"}, false},
     };
     for (const auto& c : cases) {
         RunCase(c, [](const testsupport::TempFolder& box) {
@@ -273,6 +276,128 @@ TEST(Cli, ListsEntriesInCatalogueOrder) {
               "1\t0x91\t0\t0\t2024-02-29 23:59:58\t2024-02-29 23:59:58\t2024-02-29 23:59:58\t表/\n"
               "2\t0xA3\t" + compressed + "\t1000\t2013-01-01 12:00:00\t2013-01-01 12:00:00\t2013-01-01 12:00:00\ta.bin\n"
               "3\t0xA1\t0\t0\t2013-01-01 12:00:00\t2013-01-01 12:00:00\t2013-01-01 12:00:00\tline\\x0Abreak\\x09.txt\n");
+}
+
+// The archive the member tests restore from: two folders of files, and an
+// entry whose name starts with a dash.
+void WriteMembersZip(const testsupport::TempFolder& box) {
+    ZipBuilder zip;
+    zip.AddFolder("docs/");
+    zip.Add("docs/a.txt", "A");
+    zip.Add("docs/b.log", "B");
+    zip.Add("pics/c.jpg", "C");
+    zip.Add("-dash.txt", "D");
+    WriteZip(box, zip);
+}
+
+// What stands below `folder`, as sorted '/'-separated names.
+std::vector<std::string> Restored(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    if (!std::filesystem::exists(folder)) return names;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder))
+        names.push_back(Utf8(item.path().lexically_relative(folder).generic_u8string()));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Cli, MembersAndOptionsStandAnywhere) {
+    const struct {
+        const char* fault;
+        std::vector<std::string> args;
+        int exitCode;
+        std::vector<std::string> restored;
+        const char* errPart;
+    } cases[] = {
+        {"a folder member not taking what it holds", {"restore", "@archive.zip", "@out", "docs"}, 0,
+         {"docs", "docs/a.txt", "docs/b.log"}, nullptr},
+        {"an option before the archive not taken", {"restore", "-x", "docs/*.log", "@archive.zip", "@out", "docs"}, 0,
+         {"docs", "docs/a.txt"}, nullptr},
+        {"an option after the members not taken", {"restore", "@archive.zip", "@out", "**/*.txt", "-x", "docs"}, 0,
+         {"-dash.txt"}, nullptr},
+        {"-- not ending the options", {"restore", "@archive.zip", "@out", "--", "-dash.txt"}, 0, {"-dash.txt"},
+         nullptr},
+        {"a member matching nothing not refused before writing", {"restore", "@archive.zip", "@out", "docs", "zz"}, 2,
+         {}, "no entry matches \"zz\""},
+        {"an unknown option taken", {"restore", "@archive.zip", "@out", "--overwrite"}, 2, {}, "unknown option"},
+        {"a policy not of the three taken", {"restore", "--existing=always", "@archive.zip", "@out"}, 2, {},
+         "--existing takes replace, keep or newer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder box;
+        WriteMembersZip(box);
+        std::vector<std::string> args;
+        for (const auto& a : c.args) args.push_back(a.starts_with("@") ? Utf8(box / a.substr(1)) : a);
+        const clitest::ProgramResult r = Cli(args, box.path());
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(Restored(box / "out"), c.restored);
+        if (c.errPart) {
+            EXPECT_TRUE(Contains(r.err, c.errPart)) << r.err;
+        }
+        if (c.exitCode == 0) {
+            EXPECT_TRUE(Contains(r.out, "restored " + std::to_string(c.restored.size()) + ", kept 0, identical 0"))
+                << r.out;
+        }
+    }
+}
+
+// Plan, then restore with the same arguments: the plan's lines, its summary
+// and the restore's counts agree, and the plan wrote nothing.
+TEST(Cli, PlanSaysWhatTheRestoreDoes) {
+    testsupport::TempFolder box;
+    WriteMembersZip(box);
+    ASSERT_TRUE(std::filesystem::create_directories(box / "out/docs"));
+    testsupport::WriteFileBytes(box / "out/docs/a.txt", testzip::ToBytes("OLD"));
+    testsupport::WriteFileBytes(box / "out/pics", testzip::ToBytes("a file where a folder goes"));
+    const std::string archive = Utf8(box / "archive.zip"), out = Utf8(box / "out");
+    const auto plan = Cli({"plan", archive, out, "--existing=keep"}, box.path());
+    EXPECT_EQ(plan.exitCode, 0) << plan.err;
+    EXPECT_EQ(plan.out,
+              "keep\tdocs/\n"
+              "keep\tdocs/a.txt\n"
+              "new\tdocs/b.log\n"
+              "refused: a folder on its path could not be made (a file or a link is in the way?)\tpics/c.jpg\n"
+              "new\t-dash.txt\n"
+              "summary: 5 entries (4 bytes): 2 new (2 bytes), 0 replace (0 bytes), 0 identical (0 bytes), "
+              "2 keep (1 bytes), 1 refused (1 bytes)\n"
+              "a restore would stop at entry 3 \"pics/c.jpg\": a folder on its path could not be made (a file or a "
+              "link is in the way?)\n");
+    EXPECT_EQ(Restored(box / "out"), (std::vector<std::string>{"docs", "docs/a.txt", "pics"}));
+    const auto restore = Cli({"restore", archive, out, "--existing=keep"}, box.path());
+    EXPECT_EQ(restore.exitCode, 5);
+    EXPECT_TRUE(Contains(restore.out, "restored 1, kept 2, identical 0 of 5 entries")) << restore.out;
+    EXPECT_TRUE(Contains(restore.err, "entry 3 \"pics/c.jpg\"")) << restore.err;
+    const auto missing = Cli({"plan", Utf8(box / "missing.zip"), out}, box.path());
+    EXPECT_EQ(missing.exitCode, 6);
+}
+
+TEST(Cli, TestNamesEveryDamagedEntry) {
+    testsupport::TempFolder box;
+    ZipBuilder zip;
+    for (int i = 0; i < 8; ++i) {
+        std::string name = "f";
+        name += std::to_string(i);
+        name += ".txt";
+        auto& e = zip.Add(name, std::string(3000 + i, 'x'), 8);
+        if (i == 1 || i == 4 || i == 6) e.localOverride.crc32 = e.centralOverride.crc32 = 7;
+    }
+    WriteZip(box, zip);
+    for (const bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "--quiet" : "plain");
+        std::vector<std::string> args = {"test", Utf8(box / "archive.zip")};
+        if (quiet) args.push_back("--quiet");
+        const auto r = Cli(args, box.path());
+        EXPECT_EQ(r.exitCode, 5);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err,
+                  "error -5: entry 1 \"f1.txt\": CRC-32 mismatch: the data differs from what was stored (result 0x400)\n"
+                  "error -5: entry 4 \"f4.txt\": CRC-32 mismatch: the data differs from what was stored (result 0x400)\n"
+                  "error -5: entry 6 \"f6.txt\": CRC-32 mismatch: the data differs from what was stored (result 0x400)\n"
+                  "3 of 8 entries damaged\n");
+    }
+    const auto some = Cli({"test", Utf8(box / "archive.zip"), "f[0-3].txt", "-x", "f1.txt"}, box.path());
+    EXPECT_EQ(some.exitCode, 0) << some.err;
+    EXPECT_EQ(some.out, "ok: all 3 entries intact (9005 bytes checked)\n");
 }
 
 }  // namespace
