@@ -2,8 +2,11 @@
 
 #include "cli/command_line.h"
 
+#include <memory>
+
 #include "cli/cli_text.h"
 #include "cli/commands.h"
+#include "cli/console_progress.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -65,6 +68,21 @@ bool ParseCommandLine(const std::vector<std::string>& args, unsigned takes, Comm
             return false;
         }
     }
+    return true;
+}
+
+bool ParseArchiveAndFolder(const std::vector<std::string>& args, CommandLine& line, std::u16string& archive,
+                           std::u16string& folder) {
+    std::string error;
+    if (!ParseCommandLine(args, kTakesExclude | kTakesExisting | kTakesSkipIdentical, line, error) ||
+        line.operands.size() < 2 || line.operands[0].empty() || line.operands[1].empty()) {
+        if (!error.empty()) WriteErr("sorvane-cli: " + error + "\n");
+        WriteErr(UsageText());
+        return false;
+    }
+    archive = AbsolutePath(platform::Utf8ToUtf16(line.operands[0]));
+    folder = AbsolutePath(platform::Utf8ToUtf16(line.operands[1]));
+    if (folder.back() != platform::kPathSeparator) folder.push_back(platform::kPathSeparator);
     return true;
 }
 

@@ -41,6 +41,12 @@ struct CommandLine {
 // unknown to the subcommand, lacks its value or has a wrong one.
 bool ParseCommandLine(const std::vector<std::string>& args, unsigned takes, CommandLine& line, std::string& error);
 
+// The command line of restore and plan: ARCHIVE and FOLDER (made absolute,
+// the folder ending in the separator), members, -x, --existing and
+// --skip-identical. False, with the usage written, when it is no such line.
+bool ParseArchiveAndFolder(const std::vector<std::string>& args, CommandLine& line, std::u16string& archive,
+                           std::u16string& folder);
+
 // The members of `operands` from `first` on, and the excludes, as the
 // engine takes them (UTF-16, matched the platform's way).
 MemberChoice MembersOf(const CommandLine& line, std::size_t first);

@@ -39,16 +39,8 @@ public:
 
 int RunRestoreCommand(const std::vector<std::string>& args) {
     CommandLine line;
-    std::string error;
-    if (!ParseCommandLine(args, kTakesExclude | kTakesExisting | kTakesSkipIdentical, line, error) ||
-        line.operands.size() < 2 || line.operands[0].empty() || line.operands[1].empty()) {
-        if (!error.empty()) WriteErr("sorvane-cli: " + error + "\n");
-        WriteErr(UsageText());
-        return kExitUsage;
-    }
-    const std::u16string archive = AbsolutePath(platform::Utf8ToUtf16(line.operands[0]));
-    std::u16string folder = AbsolutePath(platform::Utf8ToUtf16(line.operands[1]));
-    if (folder.back() != platform::kPathSeparator) folder.push_back(platform::kPathSeparator);
+    std::u16string archive, folder;
+    if (!ParseArchiveAndFolder(args, line, archive, folder)) return kExitUsage;
 
     std::vector<bool> chosen;
     const Chosen members = ChooseFromCommandLine(archive, line, 2, chosen);
