@@ -65,7 +65,10 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for round in $(seq 1 "$rounds"); do
   for count in $file_counts; do
     name="many-$count"
-    dest="$work/again-$name"
+    # A folder of its own per round, deleted only at the end: on ext4,
+    # creating files within minutes of deleting a big tree is many times
+    # slower, which would make the full restore the slow one.
+    dest="$work/again-$name-$round"
     rm -rf "$dest"
     timed full "$name" "$round" "$cli" restore "$work/$name.zip" "$dest"
     timed again "$name" "$round" "$cli" restore "$work/$name.zip" "$dest" --skip-identical

@@ -34,8 +34,8 @@ FileTime FileTimeOf(const timespec& t) {
 
 }  // namespace
 
-bool PathFits(std::u16string_view path) { return Utf16ToUtf8(path).size() < PATH_MAX; }
-bool NameFits(std::u16string_view name) { return Utf16ToUtf8(name).size() <= NAME_MAX; }
+bool PathFits(std::u16string_view path) { return Utf8Length(path) < PATH_MAX; }
+bool NameFits(std::u16string_view name) { return Utf8Length(name) <= NAME_MAX; }
 const char* PathLimitText() { return "4,095 bytes (PATH_MAX)"; }
 const char* NameLimitText() { return "255 bytes (NAME_MAX)"; }
 

@@ -34,5 +34,7 @@ std::string Utf16ToCodePage(std::u16string_view text, unsigned codePage, bool* u
 // UTF-8 and UTF-16 (portable; ill-formed input becomes U+FFFD).
 std::u16string Utf8ToUtf16(std::string_view bytes);
 std::string Utf16ToUtf8(std::u16string_view text);
+// The length in bytes of Utf16ToUtf8(text), without making it.
+std::size_t Utf8Length(std::u16string_view text);
 
 }  // namespace platform

@@ -50,6 +50,24 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
     return out;
 }
 
+std::size_t Utf8Length(std::u16string_view text) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c < 0x80) {
+            length += 1;
+        } else if (c < 0x800) {
+            length += 2;
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            length += 4;
+            ++i;
+        } else {
+            length += 3;  // a lone surrogate becomes U+FFFD, three bytes too
+        }
+    }
+    return length;
+}
+
 std::string Utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -1,6 +1,7 @@
 // What already stands at an entry's path, judged for the user's choices:
 // replaced, kept, or left because it holds the entry already.
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/file.h"
@@ -21,32 +22,38 @@ int CompareTimes(platform::FileTime there, platform::FileTime entry) {
     return 0;
 }
 
-// Whether the file at `path` holds exactly `size` bytes whose CRC-32 is
-// `crc`. Read through a buffer of its own: a file of any size costs the
-// same memory.
-bool FileHolds(const std::u16string& path, std::uint64_t size, std::uint32_t crc) {
-    platform::File file = platform::File::OpenForReading(path);
-    if (!file.IsOpen()) return false;
-    std::vector<std::uint8_t> buffer(256 * 1024);
-    std::uint64_t total = 0;
-    std::uint32_t running = 0;
-    for (;;) {
-        std::size_t got = 0;
-        if (!file.Read(buffer.data(), buffer.size(), got)) return false;
-        if (got == 0) break;
-        total += got;
-        if (total > size) return false;
-        running = UpdateCrc32(running, buffer.data(), got);
-    }
-    return total == size && running == crc;
-}
-
 bool Fail(RestoreFailure* failure, EntryFailure reason) {
     if (failure) failure->reason = reason;
     return false;
 }
 
 }  // namespace
+
+// Read through a buffer of its own
+// (a file of any size costs the same memory), and no further than `size`:
+// a restore again over a complete one reads each file once, in one call
+// where it fits.
+bool FileHolds(const std::u16string& path, std::uint64_t size, std::uint32_t crc) {
+    platform::File file = platform::File::OpenForReading(path);
+    if (!file.IsOpen()) return false;
+    constexpr std::uint64_t kBuffer = 256 * 1024;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(size, kBuffer)));
+    std::uint64_t left = size;
+    std::uint32_t running = 0;
+    while (left > 0) {
+        std::size_t got = 0;
+        const auto want = static_cast<std::size_t>(std::min(left, kBuffer));
+        if (!file.Read(buffer.data(), want, got) || got != want) return false;
+        running = UpdateCrc32(running, buffer.data(), got);
+        left -= got;
+    }
+    return running == crc;
+}
+
+bool MayHoldEntry(const ArchiveEntry& entry, const platform::PathIdentity& there) {
+    return there.exists && there.regular && entry.writeTime != 0 && there.writeTime != 0 &&
+           CompareTimes(there.writeTime, entry.writeTime) == 0 && there.size == entry.uncompressedSize;
+}
 
 Judgement JudgeWhatStands(const ArchiveEntry& entry, const std::u16string& path, const platform::PathIdentity& there,
                           const RestoreChoices& choices) {
@@ -55,8 +62,7 @@ Judgement JudgeWhatStands(const ArchiveEntry& entry, const std::u16string& path,
     const bool timeKnown = entry.writeTime != 0 && there.writeTime != 0;
     const int age = timeKnown ? CompareTimes(there.writeTime, entry.writeTime) : 0;
     judged.newerThere = age > 0;
-    if (choices.skipIdentical && there.regular && timeKnown && age == 0 && there.size == entry.uncompressedSize &&
-        FileHolds(path, entry.uncompressedSize, entry.crc32)) {
+    if (choices.skipIdentical && MayHoldEntry(entry, there) && FileHolds(path, entry.uncompressedSize, entry.crc32)) {
         judged.verdict = Verdict::kIdentical;
         return judged;
     }
@@ -71,10 +77,15 @@ Judgement JudgeWhatStands(const ArchiveEntry& entry, const std::u16string& path,
     return judged;
 }
 
+bool JudgesWhatStands(const RestoreChoices& choices) {
+    return choices.skipIdentical || choices.existing != ExistingPolicy::kReplace;
+}
+
 bool RestoreOverWhatStands(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger,
-                           const FillStop& stop, const RestoreChoices& choices, RestoreFailure* failure) {
+                           const FillStop& stop, const RestoreChoices& choices, RestoreFailure* failure,
+                           const platform::PathIdentity* known) {
     const std::u16string& target = prepared.plan.target;
-    const platform::PathIdentity there = platform::ReadPathIdentity(target);
+    const platform::PathIdentity there = known ? *known : platform::ReadPathIdentity(target);
     if (ledger && there.exists && ledger->IsRestored(there.identity)) return Fail(failure, EntryFailure::kDuplicateName);
     const Judgement judged = JudgeWhatStands(prepared.found, target, there, choices);
     if (judged.verdict == Verdict::kKeep || judged.verdict == Verdict::kIdentical) {

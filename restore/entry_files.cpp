@@ -249,6 +249,10 @@ bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
 
 bool RestoreFileEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger, const FillStop& stop,
                       RestoreFailure* failure, const RestoreChoices& choices) {
+    if (JudgesWhatStands(choices)) {
+        const platform::PathIdentity there = platform::ReadPathIdentity(prepared.plan.target);
+        if (there.exists) return RestoreOverWhatStands(handle, prepared, ledger, stop, choices, failure, &there);
+    }
     switch (RestoreNewFile(handle, prepared, ledger, stop, failure)) {
     case Creation::kCreated:
         return true;

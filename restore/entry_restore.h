@@ -191,9 +191,21 @@ bool RestoreFileEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
 
 // A file entry whose target is taken: a file of this run's is a duplicate;
 // else the user's choices keep what stands there, or ReplaceWithEntry
-// replaces it.
+// replaces it. `known`: what stands there, read already.
 bool RestoreOverWhatStands(ArchiveHandle* handle, const PreparedEntry& prepared, Ledger* ledger,
-                           const FillStop& stop, const RestoreChoices& choices, RestoreFailure* failure);
+                           const FillStop& stop, const RestoreChoices& choices, RestoreFailure* failure,
+                           const platform::PathIdentity* known = nullptr);
+
+// Whether what stands at a path may hold `entry` already: a plain file of
+// its size, written at its time. Only the data can then tell (FileHolds).
+bool MayHoldEntry(const ArchiveEntry& entry, const platform::PathIdentity& there);
+// Whether the file at `path`, which stood there with `size` bytes a moment
+// ago, holds bytes whose CRC-32 is `crc`.
+bool FileHolds(const std::u16string& path, std::uint64_t size, std::uint32_t crc);
+
+// Whether the choices may leave what stands at a path: then the run looks
+// before it creates, rather than finding out from a refused creation.
+bool JudgesWhatStands(const RestoreChoices& choices);
 
 // Fails an entry whose file could not be created; false.
 bool FailCreate(RestoreFailure* failure);

@@ -60,17 +60,21 @@ bool FillWorkers::FillWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle*
     waiting_.erase(taken);
     // A writer thread of the file's own pays only while a core would idle:
     // with other fills running or waiting, every core already has work.
-    const bool writeBehind = job.size >= kWriteBehindFrom &&
+    const bool writeBehind = !job.check && job.size >= kWriteBehindFrom &&
                              ((waiting_.empty() && unfinished_ == 1) || (faults_ && faults_->WriteBehindEveryLargeFill()));
     lock.unlock();
     FillVerdict verdict;
     verdict.index = job.index;
     try {
-        const FillResult result = FillNewFile(handle, job.index, job.times, job.file, StopFor(job.index),
-                                              writeBehind);
-        verdict.ok = result.ok;
-        verdict.identity = result.identity;
-        if (result.ok) job.file.Keep();
+        if (job.check) {
+            verdict.ok = FileHolds(job.checkPath, job.size, job.checkCrc);
+        } else {
+            const FillResult result = FillNewFile(handle, job.index, job.times, job.file, StopFor(job.index),
+                                                  writeBehind);
+            verdict.ok = result.ok;
+            verdict.identity = result.identity;
+            if (result.ok) job.file.Keep();
+        }
     } catch (const std::exception&) {
         // Out of memory on this thread: the run thread fills the entry
         // again itself.

@@ -29,13 +29,19 @@
 #include "restore/entry_restore.h"
 #include "restore/restore_internal.h"
 
-// One file to fill: entry `index`, created by the run thread.
+// One file to fill: entry `index`, created by the run thread. Or, with
+// `check`, a file that stood at the entry's path with the entry's size and
+// time, to be read and its CRC-32 compared (RestoreChoices::skipIdentical):
+// the verdict is ok when it holds the entry.
 struct FillJob {
     std::int32_t index = -1;
     std::uint64_t size = 0;  // the entry's uncompressed bytes
     std::uint64_t cost = 0;  // FillCost
     EntryTimes times;
     NewFile file;
+    bool check = false;
+    std::u16string checkPath;
+    std::uint32_t checkCrc = 0;
 };
 
 // Roughly what filling an entry costs, in the time of copying a byte:

@@ -2,6 +2,11 @@
 
 #include "restore/plan.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 
 #include "platform/fs.h"
@@ -37,20 +42,27 @@ private:
 // The levels on the way to an entry's target, as MakeFolderLevels would find
 // them. kNone, with `missing` when a level would be made (and everything
 // below it then is new), or the reason the run would refuse the entry.
-EntryFailure JudgeLevels(const TargetPlan& plan, const Planned& planned, bool& missing) {
+// `known` spares the disk the levels of the previous entry, as in the run.
+EntryFailure JudgeLevels(const TargetPlan& plan, Planned& planned, KnownFolders& known, bool& missing) {
     missing = false;
     for (std::size_t end : plan.levelEnds) {
+        if (known.Holds(plan.target, end)) continue;
         const std::u16string level = plan.target.substr(0, end);
         if (planned.IsFile(level)) return EntryFailure::kFolderFailed;
         if (planned.IsFolder(level)) continue;
         const std::uint32_t attributes = platform::ReadAttributes(level);
         if (attributes == platform::kInvalidAttributes) {
+            // Made by the restore, with every level below it.
             missing = true;
+            for (std::size_t below : plan.levelEnds) {
+                if (below >= end) planned.AddFolder(plan.target.substr(0, below));
+            }
             return EntryFailure::kNone;
         }
         if ((attributes & platform::kAttributeDirectory) == 0 || (attributes & platform::kAttributeReparsePoint) != 0)
             return EntryFailure::kFolderFailed;
     }
+    if (!plan.levelEnds.empty()) known.Remember(plan.target, plan.levelEnds.back());
     return EntryFailure::kNone;
 }
 
@@ -80,8 +92,84 @@ void PlanFolderEntry(const PreparedEntry& prepared, const RestoreChoices& choice
     out.kind = judged.verdict == Verdict::kKeep ? PlanKind::kKeep : PlanKind::kReplace;
 }
 
+// Files that may hold their entry already, read while the plan goes on, on
+// the threads a restore would use; the plan is told once it is done.
+class IdenticalReads {
+public:
+    // `threads`: how many read beside the plan (none: all are read at the
+    // end, on the plan's thread).
+    explicit IdenticalReads(int threads) {
+        for (int t = 0; t < threads; ++t) {
+            try {
+                threads_.emplace_back([this] { Read(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+    }
+    IdenticalReads(const IdenticalReads&) = delete;
+    IdenticalReads& operator=(const IdenticalReads&) = delete;
+    ~IdenticalReads() { Finish(); }
+
+    void Add(std::size_t planned, std::u16string path, std::uint64_t size, std::uint32_t crc) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            waiting_.push_back({planned, std::move(path), size, crc});
+        }
+        more_.notify_one();
+    }
+
+    // Waits until every file added is read (reading on this thread too)
+    // and marks those that hold their entry identical.
+    void Apply(std::vector<PlannedEntry>& entries) {
+        Finish();
+        for (std::size_t planned : identical_) entries[planned].kind = PlanKind::kIdentical;
+    }
+
+private:
+    struct File {
+        std::size_t planned;
+        std::u16string path;
+        std::uint64_t size;
+        std::uint32_t crc;
+    };
+
+    void Finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        more_.notify_all();
+        Read();
+        for (std::thread& t : threads_) t.join();
+        threads_.clear();
+    }
+
+    // Until no file waits and none will be added.
+    void Read() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            more_.wait(lock, [&] { return done_ || !waiting_.empty(); });
+            if (waiting_.empty()) return;
+            File file = std::move(waiting_.front());
+            waiting_.pop_front();
+            lock.unlock();
+            const bool holds = FileHolds(file.path, file.size, file.crc);
+            lock.lock();
+            if (holds) identical_.push_back(file.planned);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable more_;
+    std::deque<File> waiting_;
+    bool done_ = false;
+    std::vector<std::size_t> identical_;
+    std::vector<std::thread> threads_;
+};
+
 void PlanFileEntry(const PreparedEntry& prepared, const RestoreChoices& choices, Planned& planned, bool levelMissing,
-                   PlannedEntry& out) {
+                   PlannedEntry& out, IdenticalReads& identical, std::size_t position) {
     const std::u16string& target = prepared.plan.target;
     if (prepared.plan.NamesFolder()) return Refuse(out, EntryFailure::kTargetInTheWay);
     if (planned.IsFile(target)) return Refuse(out, EntryFailure::kDuplicateName);
@@ -95,7 +183,12 @@ void PlanFileEntry(const PreparedEntry& prepared, const RestoreChoices& choices,
     planned.AddFile(target);
     if (levelMissing) return;  // new
     const platform::PathIdentity there = platform::ReadPathIdentity(target);
-    const Judgement judged = JudgeWhatStands(prepared.found, target, there, choices);
+    // What the policy does with it; whether it holds the entry already is
+    // read later, with the others.
+    const Judgement judged = JudgeWhatStands(prepared.found, target, there,
+                                             RestoreChoices{nullptr, choices.existing, false});
+    if (choices.skipIdentical && MayHoldEntry(prepared.found, there))
+        identical.Add(position, target, prepared.found.uncompressedSize, prepared.found.crc32);
     out.newerThere = judged.newerThere;
     switch (judged.verdict) {
     case Verdict::kNothing: break;
@@ -134,6 +227,8 @@ int PlanRestore(const std::u16string& destinationFolder, const std::u16string& a
     }
     const std::int32_t count = record.index;
     Planned planned;
+    KnownFolders known;
+    IdenticalReads identical(choices.skipIdentical ? DefaultProducerCount() : 0);
     for (std::int32_t i = 0; i < count; ++i) {
         if (!IsChosen(choices.entries, i)) continue;
         PlannedEntry out;
@@ -154,18 +249,18 @@ int PlanRestore(const std::u16string& destinationFolder, const std::u16string& a
         }
         out.folder = prepared.IsFolder();
         bool levelMissing = false;
-        const EntryFailure levels = JudgeLevels(prepared.plan, planned, levelMissing);
+        const EntryFailure levels = JudgeLevels(prepared.plan, planned, known, levelMissing);
         if (levels != EntryFailure::kNone) {
             Refuse(out, levels);
         } else {
-            for (std::size_t end : prepared.plan.levelEnds) planned.AddFolder(prepared.plan.target.substr(0, end));
             if (out.folder) {
                 PlanFolderEntry(prepared, choices, planned, levelMissing, out);
             } else {
-                PlanFileEntry(prepared, choices, planned, levelMissing, out);
+                PlanFileEntry(prepared, choices, planned, levelMissing, out, identical, entries.size());
             }
         }
         entries.push_back(std::move(out));
     }
+    identical.Apply(entries);
     return RESTORE_OK;
 }

@@ -62,6 +62,9 @@ private:
     bool HandOverFile(const PreparedEntry& prepared);
     // Whether the user's choices keep what stands where a folder entry goes.
     bool KeepsFolderTarget(const PreparedEntry& prepared) const;
+    // A file entry over what stands at its target, as the user's choices
+    // say (with worker threads).
+    bool KeepOrReplace(const PreparedEntry& prepared, const platform::PathIdentity& there);
     // Blocks until every fill handed over has finished and its verdict is
     // in the ledger; true when every entry before the current one is
     // confirmed.
@@ -168,6 +171,38 @@ bool Committer::CommitEntry(std::int32_t index) {
     return RestoreFileEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, index, nullptr}, &why_, choices_);
 }
 
+bool Committer::KeepOrReplace(const PreparedEntry& prepared, const platform::PathIdentity& there) {
+    // Whether what stands there is a file of this run's needs the identity
+    // of every file still being written.
+    if (ledger_.FilesFilling() > 0 && !WaitForEarlierEntries()) return false;
+    if (ledger_.IsRestored(there.identity)) {
+        why_.reason = EntryFailure::kDuplicateName;
+        return false;
+    }
+    // Reading a file that may hold the entry already is a worker's: a
+    // restore again over a complete one is all such reads. A file found not
+    // to hold it fails the check, and the run takes the entry up again as
+    // the serial run does, reading it itself.
+    if (choices_.skipIdentical && MayHoldEntry(prepared.found, there)) {
+        FillJob job;
+        job.index = prepared.index;
+        job.check = true;
+        job.checkPath = prepared.plan.target;
+        job.checkCrc = prepared.found.crc32;
+        ledger_.Checking(there.identity);
+        workers_->HandOverOrFillOne(std::move(job), prepared.found, archive_, verdicts_);
+        TakeVerdicts();
+        return true;
+    }
+    // Replacing can't be taken back: every earlier entry must be confirmed.
+    const bool keeps = JudgeWhatStands(prepared.found, prepared.plan.target, there,
+                                       RestoreChoices{nullptr, choices_.existing, false})
+                           .verdict == Verdict::kKeep;
+    if (!keeps && !WaitForEarlierEntries()) return false;
+    return RestoreOverWhatStands(archive_, prepared, &ledger_, FillStop{stop_, nullptr, prepared.index, nullptr},
+                                 RestoreChoices{nullptr, choices_.existing, false}, &why_, &there);
+}
+
 bool Committer::KeepsFolderTarget(const PreparedEntry& prepared) const {
     if (choices_.existing == ExistingPolicy::kReplace) return false;
     const std::u16string folder = FolderOf(prepared.plan);
@@ -182,6 +217,10 @@ bool Committer::KeepsFolderTarget(const PreparedEntry& prepared) const {
 }
 
 bool Committer::HandOverFile(const PreparedEntry& prepared) {
+    if (JudgesWhatStands(choices_)) {
+        const platform::PathIdentity there = platform::ReadPathIdentity(prepared.plan.target);
+        if (there.exists) return KeepOrReplace(prepared, there);
+    }
     FillJob job;
     switch (CreateNewFile(prepared.plan.target, job.file)) {
     case Creation::kCreated:

@@ -55,7 +55,20 @@ void Ledger::Keep(const platform::FileIdentity* standing, EntryOutcome outcome) 
 }
 
 void Ledger::Filling() {
-    if (!open_.empty()) open_.back().state = State::kFilling;
+    if (open_.empty()) return;
+    open_.back().state = State::kFilling;
+    ++filesFilling_;
+}
+
+void Ledger::Checking(const platform::FileIdentity& standing) {
+    if (open_.empty()) return;
+    Open& entry = open_.back();
+    entry.state = State::kFilling;
+    entry.checking = true;
+    entry.claimed = true;
+    entry.identity = standing;
+    entry.outcome = EntryOutcome::kIdentical;
+    restored_.insert(standing);
 }
 
 Ledger::Open* Ledger::Find(std::int32_t index) {
@@ -69,6 +82,13 @@ Ledger::Open* Ledger::Find(std::int32_t index) {
 void Ledger::FillFinished(std::int32_t index, bool ok, const platform::FileIdentity& identity) {
     Open* entry = Find(index);
     if (!entry || entry->state != State::kFilling) return;
+    if (entry->checking) {
+        // What stood there is the entry's, or it is not identical and the
+        // run takes the entry up again itself.
+        entry->state = ok ? State::kComplete : State::kFailed;
+        return;
+    }
+    --filesFilling_;
     if (!ok) {
         entry->state = State::kFailed;
         return;

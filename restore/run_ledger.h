@@ -45,6 +45,14 @@ public:
     void Keep(const platform::FileIdentity* standing, EntryOutcome outcome);
     // The current entry's file is being written by another thread.
     void Filling();
+    // The file that stands at the current entry's path (`standing`) is
+    // being read by another thread, to tell whether it holds the entry
+    // already: it is the entry's now (no later entry may end in it), and
+    // FillFinished says whether it was identical (ok) or must be replaced.
+    void Checking(const platform::FileIdentity& standing);
+    // Files of this run still being written by other threads (checks of
+    // files that stood there are not among them).
+    std::size_t FilesFilling() const { return filesFilling_; }
     // A file being written by another thread is complete (`ok`), or failed
     // and is gone: its filler removed it, and the ledger won't again.
     void FillFinished(std::int32_t index, bool ok, const platform::FileIdentity& identity);
@@ -91,6 +99,7 @@ private:
         bool hasFile = false;  // complete: its file has `identity`
         bool claimed = false;  // kept: what stood there has `identity`
         bool counted = true;   // one of the entries the user chose
+        bool checking = false; // another thread reads what stands there (Checking)
         EntryOutcome outcome = EntryOutcome::kRestored;
         platform::FileIdentity identity;
     };
@@ -104,6 +113,7 @@ private:
     std::deque<Open> open_;  // entries started and not confirmed, in order
     std::int32_t confirmed_ = 0;
     std::int32_t nextIndex_ = 0;  // after the last entry confirmed
+    std::size_t filesFilling_ = 0;
     std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored_;
     std::unordered_set<std::u16string> madeFolders_;
 };

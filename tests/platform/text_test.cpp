@@ -119,3 +119,13 @@ TEST(Utf8, RoundTripsAndRepairsIllFormedInput) {
 }
 
 }  // namespace
+
+// The limits of POSIX paths are counted in UTF-8 bytes without making the
+// text: the count must be the length of the text made.
+TEST(Utf8, LengthIsThatOfTheConversion) {
+    const std::u16string cases[] = {
+        u"readme.txt", u"写真/データ", u"\u00E9\u07FF\u0800", u"\U0001F600 smile", u"lone \xD800 high", u"lone \xDC00 low",
+        u"\xD800",
+    };
+    for (const auto& text : cases) EXPECT_EQ(platform::Utf8Length(text), platform::Utf16ToUtf8(text).size());
+}
