@@ -71,18 +71,24 @@ bool ParseCommandLine(const std::vector<std::string>& args, unsigned takes, Comm
     return true;
 }
 
-bool ParseArchiveAndFolder(const std::vector<std::string>& args, CommandLine& line, std::u16string& archive,
-                           std::u16string& folder) {
+bool ReadRestoreLine(const std::vector<std::string>& args, RestoreLine& read) {
     std::string error;
+    CommandLine& line = read.line;
     if (!ParseCommandLine(args, kTakesExclude | kTakesExisting | kTakesSkipIdentical, line, error) ||
         line.operands.size() < 2 || line.operands[0].empty() || line.operands[1].empty()) {
         if (!error.empty()) WriteErr("sorvane-cli: " + error + "\n");
         WriteErr(UsageText());
         return false;
     }
-    archive = AbsolutePath(platform::Utf8ToUtf16(line.operands[0]));
-    folder = AbsolutePath(platform::Utf8ToUtf16(line.operands[1]));
-    if (folder.back() != platform::kPathSeparator) folder.push_back(platform::kPathSeparator);
+    read.archive = AbsolutePath(platform::Utf8ToUtf16(line.operands[0]));
+    read.folder = AbsolutePath(platform::Utf8ToUtf16(line.operands[1]));
+    if (read.folder.back() != platform::kPathSeparator) read.folder.push_back(platform::kPathSeparator);
+
+    const Chosen members = ChooseFromCommandLine(read.archive, line, 2, read.chosen);
+    if (members == Chosen::kUnmatched) return false;
+    if (members != Chosen::kAll) read.choices.entries = &read.chosen;
+    read.choices.existing = line.existing;
+    read.choices.skipIdentical = line.skipIdentical;
     return true;
 }
 

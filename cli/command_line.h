@@ -41,11 +41,25 @@ struct CommandLine {
 // unknown to the subcommand, lacks its value or has a wrong one.
 bool ParseCommandLine(const std::vector<std::string>& args, unsigned takes, CommandLine& line, std::string& error);
 
-// The command line of restore and plan: ARCHIVE and FOLDER (made absolute,
-// the folder ending in the separator), members, -x, --existing and
-// --skip-identical. False, with the usage written, when it is no such line.
-bool ParseArchiveAndFolder(const std::vector<std::string>& args, CommandLine& line, std::u16string& archive,
-                           std::u16string& folder);
+// The command line of restore and plan, read: ARCHIVE and FOLDER (made
+// absolute, the folder ending in the separator), and the choices its
+// members, -x, --existing and --skip-identical make. `choices.entries`
+// points into the object, so it stays where it was read.
+struct RestoreLine {
+    RestoreLine() = default;
+    RestoreLine(const RestoreLine&) = delete;
+    RestoreLine& operator=(const RestoreLine&) = delete;
+
+    CommandLine line;
+    std::u16string archive, folder;
+    std::vector<bool> chosen;
+    RestoreChoices choices;
+};
+// False, with the usage or the members that match nothing written, when
+// the command must end with kExitUsage before doing anything. An archive
+// the members could not be read from gets an empty choice: the command
+// then reports why it can't read it, and never takes every entry.
+bool ReadRestoreLine(const std::vector<std::string>& args, RestoreLine& read);
 
 // The members of `operands` from `first` on, and the excludes, as the
 // engine takes them (UTF-16, matched the platform's way).

@@ -46,21 +46,13 @@ struct Tally {
 }  // namespace
 
 int RunPlanCommand(const std::vector<std::string>& args) {
-    CommandLine line;
-    std::u16string archive, folder;
-    if (!ParseArchiveAndFolder(args, line, archive, folder)) return kExitUsage;
-
-    std::vector<bool> chosen;
-    const Chosen members = ChooseFromCommandLine(archive, line, 2, chosen);
-    if (members == Chosen::kUnmatched) return kExitUsage;
-    RestoreChoices choices;
-    if (members != Chosen::kAll) choices.entries = &chosen;
-    choices.existing = line.existing;
-    choices.skipIdentical = line.skipIdentical;
+    RestoreLine read;
+    if (!ReadRestoreLine(args, read)) return kExitUsage;
+    const std::u16string& archive = read.archive;
 
     std::vector<PlannedEntry> planned;
     RestoreFailure failure;
-    const int code = PlanRestore(folder, archive, choices, planned, &failure);
+    const int code = PlanRestore(read.folder, archive, read.choices, planned, &failure);
     if (code != RESTORE_OK) {
         WriteErr(RestoreFailureLine(code, failure, platform::PathExists(archive)));
         return -code;

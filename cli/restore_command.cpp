@@ -38,26 +38,18 @@ public:
 }  // namespace
 
 int RunRestoreCommand(const std::vector<std::string>& args) {
-    CommandLine line;
-    std::u16string archive, folder;
-    if (!ParseArchiveAndFolder(args, line, archive, folder)) return kExitUsage;
-
-    std::vector<bool> chosen;
-    const Chosen members = ChooseFromCommandLine(archive, line, 2, chosen);
-    if (members == Chosen::kUnmatched) return kExitUsage;
+    RestoreLine read;
+    if (!ReadRestoreLine(args, read)) return kExitUsage;
+    const std::u16string& archive = read.archive;
 
     CountingProgress progress(platform::IsTerminal(platform::StandardStream::kError));
     ConsoleInterrupts interrupts;
     RestoreJob job;
-    job.destinationFolder = folder;
+    job.destinationFolder = read.folder;
     job.archivePath = archive;
     job.observer = &progress;
     job.stop = interrupts.Stop();
-    // An archive the choice could not read is given an empty choice: the run
-    // reports why it can't read it either, and never takes every entry.
-    if (members != Chosen::kAll) job.choices.entries = &chosen;
-    job.choices.existing = line.existing;
-    job.choices.skipIdentical = line.skipIdentical;
+    job.choices = read.choices;
     RestoreThreadProc(&job);
 
     if (job.resultCode == RESTORE_ENTRY_FAILED && job.failure.reason == EntryFailure::kInterrupted) {
@@ -70,7 +62,7 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
     }
 
     WriteOut(job.resultCode == RESTORE_OK ? kRestoreDone : kRestoreFailed);
-    if (line.ChoosesAnything(2) && job.resultCode != RESTORE_NO_ARCHIVE && job.resultCode != RESTORE_OPEN_FAILED &&
+    if (read.line.ChoosesAnything(2) && job.resultCode != RESTORE_NO_ARCHIVE && job.resultCode != RESTORE_OPEN_FAILED &&
         job.resultCode != RESTORE_COUNT_FAILED) {
         WriteOut("restored " + std::to_string(progress.restored) + ", kept " + std::to_string(progress.kept) +
                  ", identical " + std::to_string(progress.identical) + " of " +

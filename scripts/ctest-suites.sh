@@ -31,6 +31,12 @@ say() {
   if [ -n "${SORVANE_SUMMARY:-}" ]; then echo "$@" >>"$SORVANE_SUMMARY"; fi
 }
 
+# Listing a Windows program starts it under Wine (CTest lists them when it
+# starts). A start that fails once (seen once in CI, on the session's first
+# program, with nothing said) is tried again by the per-program listings
+# below; what this first listing said is shown only if one still fails.
+first_listing=$(ctest --test-dir "$dir" -N 2>&1) || true
+
 counts=()
 missing=()
 for program in "${programs[@]}"; do
@@ -40,9 +46,13 @@ for program in "${programs[@]}"; do
     counts+=("$program $n")
   else
     missing+=("$program")
+    # What CTest said while listing: the reason is in it (a program that
+    # would not start, a listing that timed out).
+    printf '%s\n' "$listed" | grep -v -E '^(  Test +#|Total Tests:|$)' | tail -n 20 >&2 || true
   fi
 done
 if [ ${#missing[@]} -gt 0 ]; then
+  printf '%s\n' "$first_listing" | grep -v -E '^(  Test +#|Total Tests:|$)' | tail -n 20 >&2 || true
   say "$title: FAILED before running: no tests registered for ${missing[*]} in $dir (not built, or listing its tests failed)"
   exit 1
 fi

@@ -13,14 +13,6 @@
 
 namespace {
 
-std::u16string Digits(std::uint64_t value) {
-    std::u16string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return digits;
-}
 
 // Pieces joined in one string (GCC 12 warns falsely on a literal added to
 // a temporary string, so no chains of +).
@@ -47,6 +39,15 @@ constexpr char16_t kUnsafeName[] = u"名前が安全ではありません（復�
 constexpr char16_t kPathTooLong[] = u"パスが長すぎます";
 
 }  // namespace
+
+std::u16string Digits(std::uint64_t value) {
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
 
 std::u16string NumberText::Whole(std::uint64_t value) const {
     std::u16string digits = Digits(value);

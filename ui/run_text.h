@@ -23,6 +23,9 @@ public:
     virtual std::u16string Tenths(std::uint64_t tenths) const;
 };
 
+// A number's digits as they are, no grouping: "12345".
+std::u16string Digits(std::uint64_t value);
+
 // "1.2 MB": a byte count scaled to KB/MB/GB/TB, one decimal.
 std::u16string SizeText(std::uint64_t bytes, const NumberText& numbers);
 

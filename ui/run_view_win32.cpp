@@ -74,15 +74,6 @@ UINT GroupingValue(const std::u16string& grouping) {
     return repeats ? value : value * 10;
 }
 
-std::u16string Digits(std::uint64_t value) {
-    std::u16string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return digits;
-}
-
 }  // namespace
 
 UserNumberText::UserNumberText()
