@@ -112,11 +112,16 @@ public:
     ~IdenticalReads() { Finish(); }
 
     void Add(std::size_t planned, std::u16string path, std::uint64_t size, std::uint32_t crc) {
+        bool full;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             waiting_.push_back({planned, std::move(path), size, crc});
+            full = waiting_.size() >= kBatch;
         }
-        more_.notify_one();
+        // Readers are woken a batch at a time: the plan finds files more
+        // slowly than they are read, and a wake-up per file (a system call
+        // and a switch each) cost as much as reading a small file.
+        if (full) more_.notify_one();
     }
 
     // Waits until every file added is read (reading on this thread too)
@@ -148,17 +153,26 @@ private:
     // Until no file waits and none will be added.
     void Read() {
         std::unique_lock<std::mutex> lock(mutex_);
+        std::vector<File> batch;
+        std::vector<std::size_t> held;
         for (;;) {
-            more_.wait(lock, [&] { return done_ || !waiting_.empty(); });
+            more_.wait(lock, [&] { return done_ || waiting_.size() >= kBatch; });
             if (waiting_.empty()) return;
-            File file = std::move(waiting_.front());
-            waiting_.pop_front();
+            batch.clear();
+            while (!waiting_.empty() && batch.size() < kBatch) {
+                batch.push_back(std::move(waiting_.front()));
+                waiting_.pop_front();
+            }
             lock.unlock();
-            const bool holds = FileHolds(file.path, file.size, file.crc);
+            held.clear();
+            for (const File& file : batch)
+                if (FileHolds(file.path, file.size, file.crc)) held.push_back(file.planned);
             lock.lock();
-            if (holds) identical_.push_back(file.planned);
+            identical_.insert(identical_.end(), held.begin(), held.end());
         }
     }
+
+    static constexpr std::size_t kBatch = 64;
 
     std::mutex mutex_;
     std::condition_variable more_;

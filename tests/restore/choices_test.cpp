@@ -286,10 +286,12 @@ TEST(Plan, SaysWhatTheRestoreThenDoes) {
         const char* fault;
         ExistingPolicy policy;
         bool skipIdentical;
+        int alike;  // more files of the entry's size and time, every 7th of other data
     } cases[] = {
-        {"replace planned otherwise than run", ExistingPolicy::kReplace, false},
-        {"keep planned otherwise than run", ExistingPolicy::kKeep, false},
-        {"newer and identical files planned otherwise than run", ExistingPolicy::kNewer, true},
+        {"replace planned otherwise than run", ExistingPolicy::kReplace, false, 0},
+        {"keep planned otherwise than run", ExistingPolicy::kKeep, false, 0},
+        {"newer and identical files planned otherwise than run", ExistingPolicy::kNewer, true, 0},
+        {"files read in batches lost or misjudged", ExistingPolicy::kReplace, true, 300},
     };
     for (const auto& c : cases) {
         for (const int producers : {0, 2}) {
@@ -305,6 +307,12 @@ TEST(Plan, SaysWhatTheRestoreThenDoes) {
             AddStamped(zip, "old.txt", kEntryData);
             AddStamped(zip, "newer.txt", kEntryData);
             AddStamped(zip, "same.txt", kEntryData);
+            // Before the entry refused below: the run stops there.
+            for (int i = 0; i < c.alike; ++i) {
+                const std::string name = "alike/" + std::to_string(i) + ".txt";
+                PutWithTime(box, name, i % 7 == 3 ? "OTHER DATA" : kEntryData, kEntryTime);
+                AddStamped(zip, name, kEntryData);
+            }
             zip.AddFolder("kept/");
             AddStamped(zip, "kept/in.txt", Text(2 << 20, 3));
             AddStamped(zip, "in-the-way.txt", kEntryData);
@@ -315,7 +323,7 @@ TEST(Plan, SaysWhatTheRestoreThenDoes) {
             choices.skipIdentical = c.skipIdentical;
             std::vector<PlannedEntry> planned;
             ASSERT_EQ(PlanRestore(box.Dest(), box.Archive(), choices, planned), RESTORE_OK);
-            ASSERT_EQ(planned.size(), 8u);
+            ASSERT_EQ(planned.size(), 8u + static_cast<std::size_t>(c.alike));
             const std::vector<std::string> treeBefore = Tree(box.DestPath());
             RunOptions options;
             options.producers = producers;
