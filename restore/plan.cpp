@@ -223,23 +223,18 @@ int PlanRestore(const std::u16string& destinationFolder, const std::u16string& a
     RestoreFailure& why = failure ? *failure : scratch;
     why = RestoreFailure{};
     entries.clear();
-    if (!platform::PathExists(archivePath)) return RESTORE_NO_ARCHIVE;
+    // A file where the destination's folders go ends the run as a missing
+    // archive does, before anything is read.
     for (const std::u16string& level : DestinationChain(destinationFolder)) {
         const std::uint32_t attributes = platform::ReadAttributes(level);
         if (attributes == platform::kInvalidAttributes) break;
         if ((attributes & platform::kAttributeDirectory) == 0) return RESTORE_NO_ARCHIVE;
     }
-    OwnedArchive archive(OpenArchiveIn(archivePath, destinationFolder).release());
-    if (!archive) {
-        why.openResult = lastReaderResult;
-        return RESTORE_OPEN_FAILED;
-    }
+    OwnedArchive archive;
+    std::int32_t count = 0;
+    if (const int opened = OpenAndCount(archivePath, destinationFolder, archive, count, why); opened != RESTORE_OK)
+        return opened;
     ArchiveEntry record;
-    if (GetArchiveEntry(archive.get(), -1, record) != ARCHIVE_OK) {
-        why.openResult = lastReaderResult;
-        return RESTORE_COUNT_FAILED;
-    }
-    const std::int32_t count = record.index;
     Planned planned;
     KnownFolders known;
     IdenticalReads identical(choices.skipIdentical ? DefaultProducerCount() : 0);

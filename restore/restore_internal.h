@@ -84,3 +84,9 @@ struct ArchiveCloser {
     void operator()(ArchiveHandle* handle) const;
 };
 using OwnedArchive = std::unique_ptr<ArchiveHandle, ArchiveCloser>;
+
+// Opens the archive and reads its count as a restore does, with
+// `baseFolder` as the reader's base (empty: the current folder): RESTORE_OK
+// with `archive` and `count`, else the code, the reader's status in `why`.
+int OpenAndCount(const std::u16string& archivePath, const std::u16string& baseFolder, OwnedArchive& archive,
+                 std::int32_t& count, RestoreFailure& why);

@@ -167,25 +167,6 @@ private:
     std::atomic<std::int32_t> damagedCount_{0};
 };
 
-// Opens the archive and reads its count as a restore does; RESTORE_OK with
-// `archive` and `count`, or the code.
-int OpenForChecking(const std::u16string& archivePath, OwnedArchive& archive, std::int32_t& count,
-                    RestoreFailure& why) {
-    if (!platform::PathExists(archivePath)) return RESTORE_NO_ARCHIVE;
-    archive.reset(OpenArchive(archivePath).release());
-    if (!archive) {
-        why.openResult = lastReaderResult;
-        return RESTORE_OPEN_FAILED;
-    }
-    ArchiveEntry record;
-    if (GetArchiveEntry(archive.get(), -1, record) != ARCHIVE_OK) {
-        why.openResult = lastReaderResult;
-        return RESTORE_COUNT_FAILED;
-    }
-    count = record.index;
-    return RESTORE_OK;
-}
-
 // Reads with this thread and up to `readers` more, each on a handle of its
 // own; with one usable core, or a single entry, this thread reads alone.
 void ReadAll(Verification& verification, ArchiveHandle* archive, const std::u16string& archivePath,
@@ -226,7 +207,7 @@ int VerifyArchiveWithReaders(const std::u16string& archivePath, RestoreObserver*
     why = RestoreFailure{};
     OwnedArchive archive;
     std::int32_t count = 0;
-    if (const int opened = OpenForChecking(archivePath, archive, count, why); opened != RESTORE_OK) return opened;
+    if (const int opened = OpenAndCount(archivePath, {}, archive, count, why); opened != RESTORE_OK) return opened;
     RestoreProgress progress = StartProgress(archive.get(), count, observer);
     Verification verification(count, stop);
     ReadAll(verification, archive.get(), archivePath, count, readers, observer, progress);
@@ -249,7 +230,7 @@ int CheckArchiveWithReaders(const std::u16string& archivePath, const std::vector
     report = CheckReport{};
     OwnedArchive archive;
     std::int32_t count = 0;
-    if (const int opened = OpenForChecking(archivePath, archive, count, why); opened != RESTORE_OK) return opened;
+    if (const int opened = OpenAndCount(archivePath, {}, archive, count, why); opened != RESTORE_OK) return opened;
     RestoreProgress progress = StartProgress(archive.get(), count, observer, chosen);
     Verification verification(count, stop, chosen, true);
     ReadAll(verification, archive.get(), archivePath, count, readers, observer, progress);
@@ -258,4 +239,21 @@ int CheckArchiveWithReaders(const std::u16string& archivePath, const std::vector
     report.interrupted = stop && stop->Requested();
     if (observer) verification.Report(observer, progress);
     return report.damaged.empty() && !report.interrupted ? RESTORE_OK : RESTORE_ENTRY_FAILED;
+}
+
+int OpenAndCount(const std::u16string& archivePath, const std::u16string& baseFolder, OwnedArchive& archive,
+                 std::int32_t& count, RestoreFailure& why) {
+    if (!platform::PathExists(archivePath)) return RESTORE_NO_ARCHIVE;
+    archive.reset((baseFolder.empty() ? OpenArchive(archivePath) : OpenArchiveIn(archivePath, baseFolder)).release());
+    if (!archive) {
+        why.openResult = lastReaderResult;
+        return RESTORE_OPEN_FAILED;
+    }
+    ArchiveEntry record;
+    if (GetArchiveEntry(archive.get(), -1, record) != ARCHIVE_OK) {
+        why.openResult = lastReaderResult;
+        return RESTORE_COUNT_FAILED;
+    }
+    count = record.index;
+    return RESTORE_OK;
 }
