@@ -4,6 +4,7 @@
 
 #include "platform/text.h"
 #include "run_program.h"
+#include "tests/support/start_process_win32.h"
 
 namespace clitest {
 
@@ -89,8 +90,8 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION process{};
-    const BOOL started = ::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                          nullptr, folder.c_str(), &startup, &process);
+    const bool started =
+        testsupport::StartProcess(exe.c_str(), commandLine, TRUE, CREATE_NO_WINDOW, folder.c_str(), startup, process);
     ::CloseHandle(outWrite);
     ::CloseHandle(errWrite);
     if (nul != INVALID_HANDLE_VALUE) ::CloseHandle(nul);

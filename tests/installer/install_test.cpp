@@ -34,6 +34,7 @@
 
 #include "product_version.h"
 #include "res/resource.h"
+#include "tests/support/start_process_win32.h"
 
 namespace {
 
@@ -220,7 +221,7 @@ OwnedHandle Start(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!testsupport::StartProcess(nullptr, commandLine, FALSE, 0, nullptr, startup, info)) {
         ADD_FAILURE() << "could not start " << Utf8(commandLine) << ": error " << ::GetLastError();
         return OwnedHandle();
     }

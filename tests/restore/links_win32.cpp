@@ -8,6 +8,7 @@
 #include <string>
 
 #include "links.h"
+#include "tests/support/start_process_win32.h"
 
 namespace restoretest {
 
@@ -63,8 +64,7 @@ SetUp MakeLinkFromPosix(ToUnix toUnix, const std::filesystem::path& link, const 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(L"Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process))
+    if (!testsupport::StartProcess(L"Z:\\bin\\ln", command, FALSE, 0, nullptr, startup, process))
         return {SetUp::kFailed, "starting /bin/ln under Wine: error " + std::to_string(::GetLastError())};
     ::WaitForSingleObject(process.hProcess, 10000);
     ::CloseHandle(process.hThread);

@@ -23,6 +23,7 @@
 #include "product_version.h"
 #include "platform/wide.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/start_process_win32.h"
 
 namespace {
 
@@ -124,8 +125,7 @@ public:
         if (!arguments.empty()) line += L" " + arguments;
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
-        started_ = ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                    exe.parent_path().c_str(), &startup, &info_) != FALSE;
+        started_ = testsupport::StartProcess(exe.c_str(), line, FALSE, 0, exe.parent_path().c_str(), startup, info_);
     }
     ~Program() {
         if (!started_) return;
