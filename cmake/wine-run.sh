@@ -5,6 +5,11 @@
 # are the session's and already up: the program just runs. Started any other
 # way, the program gets a session of its own, which is correct but costs a
 # few seconds per program: run the suite through a session.
+#
+#   wine-run.sh [--gtest] PROGRAM ARGUMENTS...
+#
+# --gtest (how CTest starts the test programs): PROGRAM is a test program,
+# started once more if Wine lost it before its main() (cmake/wine-gtest.bash).
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${SORVANE_WINE_SESSION:-}" ]; then
@@ -15,4 +20,10 @@ export HOME=$SORVANE_WINEHOME
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 # Not plain -all: that hides a missing DLL (the program exits 53, silently).
 export WINEDEBUG=${WINEDEBUG:--all,err+module}
+if [ "${1:-}" = --gtest ]; then
+  shift
+  . "$top/cmake/wine-gtest.bash"
+  wine_gtest "$@"
+  exit
+fi
 exec wine "$@"

@@ -26,7 +26,7 @@ shift 2
 
 if [ "$mode" = run ]; then
   for arg in "$@"; do
-    if [ "$arg" = --gtest_list_tests ]; then exec "$top/cmake/wine-run.sh" "$@"; fi
+    if [ "$arg" = --gtest_list_tests ]; then exec "$top/cmake/wine-run.sh" --gtest "$@"; fi
   done
 fi
 if [ -z "${SORVANE_WINE_SESSION:-}" ]; then
@@ -73,8 +73,9 @@ case "$mode" in
     # CTest would wait for them to let go of its pipe.
     wineserver -p </dev/null >/dev/null 2>&1
     wine cmd /c exit </dev/null >/dev/null 2>&1
+    . "$top/cmake/wine-gtest.bash"
     status=0
-    wine "$@" </dev/null || status=$?
+    wine_gtest "$@" </dev/null || status=$?
     exit "$status"
     ;;
   remove)
