@@ -140,11 +140,13 @@ protected:
         Click(IDC_RESTORE);
     }
     // A real restore of `zip`, as the backup of C:\Data\Photos, into
-    // `dest`: chosen, confirmed and started as the user does it.
-    void StartRealRestore(const testzip::ZipBuilder& zip, const testsupport::TempFolder& dest) {
+    // `dest`: chosen, confirmed and started as the user does it (`proc`:
+    // the engine, or the engine slowed down).
+    void StartRealRestore(const testzip::ZipBuilder& zip, const testsupport::TempFolder& dest,
+                          WorkerProc proc = &RestoreThreadProc) {
         const std::u16string name = BackupName(u"C:\\Data\\Photos");
         ASSERT_TRUE(testsupport::WriteFileBytes(temp.path() / std::filesystem::path(name), zip.Build()));
-        Open(&RestoreThreadProc);
+        Open(proc);
         Select(temp.path().u16string() + u"\\" + name);
         user.asked.clear();
         StartRun(dest.path().u16string());
@@ -1033,41 +1035,6 @@ TEST_F(DialogFromOutside, ArchivePathsPastTheOldLimitAreTakenWhole) {
     EXPECT_EQ(Text(IDC_ARCHIVE_PATH), deep);
 }
 
-// The session ends (logoff, shutdown) during a real run: the run stops
-// the way Ctrl-C stops the console's, before the handler returns and the
-// process may go. No box is shown; only complete entries stay.
-TEST_F(RestoreDialog, EndingSessionStopsTheRunAndLeavesOnlyCompleteEntries) {
-    std::vector<std::pair<std::string, std::string>> entries;
-    for (int i = 0; i < 12; ++i) {
-        std::string data;
-        for (unsigned k = 0; data.size() < (3u << 20); ++k) data += std::to_string(k * 2654435761u + i) + " line\n";
-        entries.emplace_back("Photos/big" + std::to_string(i) + ".bin", data);
-    }
-    testzip::ZipBuilder zip;
-    for (const auto& [name, data] : entries) zip.Add(name, data, 8);
-    testsupport::TempFolder dest;
-    StartRealRestore(zip, dest);
-    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return std::filesystem::exists(dest / "Photos/big1.bin"); }))
-        << "the run did not get going";
-    ::SendMessageW(hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-    ::SendMessageW(hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
-    // The handler has returned: the worker must be done.
-    ASSERT_NE(dialog->m_pRestoreThread, nullptr);
-    EXPECT_EQ(::WaitForSingleObject(dialog->m_pRestoreThread->Handle(), 0), WAIT_OBJECT_0);
-    EXPECT_EQ(user.Messages().size(), 1u) << "a result box was shown while the session ends";
-    std::size_t kept = 0;
-    for (const auto& item : std::filesystem::recursive_directory_iterator(dest.path())) {
-        if (!item.is_regular_file()) continue;
-        const std::string file = item.path().filename().string();
-        const auto at = std::find_if(entries.begin(), entries.end(),
-                                     [&](const auto& e) { return e.first == "Photos/" + file; });
-        ASSERT_NE(at, entries.end()) << file;
-        EXPECT_EQ(testsupport::ReadFileBytes(item.path()), testzip::ToBytes(at->second)) << file << " cut short";
-        ++kept;
-    }
-    EXPECT_LT(kept, entries.size()) << "the run was not stopped";
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- the run's view, stopping, what happened
@@ -1098,6 +1065,44 @@ struct SlowRun {
         return 0;
     }
 };
+
+// The session ends (logoff, shutdown) during a real run: the run stops
+// the way Ctrl-C stops the console's, before the handler returns and the
+// process may go. No box is shown; only complete entries stay. The engine
+// is slowed down (each entry waits a while before it starts), or on a fast
+// disk the run could be over before the session ends.
+TEST_F(RestoreDialog, EndingSessionStopsTheRunAndLeavesOnlyCompleteEntries) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 12; ++i) {
+        std::string data;
+        for (unsigned k = 0; data.size() < (3u << 20); ++k) data += std::to_string(k * 2654435761u + i) + " line\n";
+        entries.emplace_back("Photos/big" + std::to_string(i) + ".bin", data);
+    }
+    testzip::ZipBuilder zip;
+    for (const auto& [name, data] : entries) zip.Add(name, data, 8);
+    testsupport::TempFolder dest;
+    SlowRun::entryDelayMs = 200;
+    StartRealRestore(zip, dest, &SlowRun::Proc);
+    ASSERT_TRUE(PumpUntil(hwnd(), [&] { return std::filesystem::exists(dest / "Photos/big1.bin"); }))
+        << "the run did not get going";
+    ::SendMessageW(hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    ::SendMessageW(hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    // The handler has returned: the worker must be done.
+    ASSERT_NE(dialog->m_pRestoreThread, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(dialog->m_pRestoreThread->Handle(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(user.Messages().size(), 1u) << "a result box was shown while the session ends";
+    std::size_t kept = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(dest.path())) {
+        if (!item.is_regular_file()) continue;
+        const std::string file = item.path().filename().string();
+        const auto at = std::find_if(entries.begin(), entries.end(),
+                                     [&](const auto& e) { return e.first == "Photos/" + file; });
+        ASSERT_NE(at, entries.end()) << file;
+        EXPECT_EQ(testsupport::ReadFileBytes(item.path()), testzip::ToBytes(at->second)) << file << " cut short";
+        ++kept;
+    }
+    EXPECT_LT(kept, entries.size()) << "the run was not stopped";
+}
 
 // `count` files of `size` bytes each below Photos/, deflated.
 std::vector<std::pair<std::string, std::string>> ManyFiles(int count, std::size_t size) {
