@@ -107,13 +107,21 @@ Chosen ChooseFromCommandLine(const std::u16string& archive, const CommandLine& l
     std::unique_ptr<ArchiveHandle> handle = OpenArchive(archive);
     if (!handle) return Chosen::kUnopened;
     std::vector<std::u16string> unmatched;
-    const bool read = ChooseMembers(handle.get(), MembersOf(line, first), chosen, unmatched);
+    std::int32_t unreadable = 0;
+    const bool read = ChooseMembers(handle.get(), MembersOf(line, first), chosen, unmatched, &unreadable);
     CloseArchive(handle);
     if (!read) return Chosen::kUnopened;
-    if (!unmatched.empty()) {
+    if (!unmatched.empty() && unreadable == 0) {
         for (const std::u16string& pattern : unmatched)
             WriteErr("sorvane-cli: no entry matches \"" + PrintableName(pattern) + "\"\n");
         return Chosen::kUnmatched;
     }
+    // A member may lie behind a record that can't be read: that is damage
+    // in the archive, not a mistyped name, and the command goes on to name
+    // it (as damaged, as the entry a restore would stop at).
+    for (const std::u16string& pattern : unmatched)
+        WriteErr("sorvane-cli: no readable entry matches \"" + PrintableName(pattern) + "\" (" +
+                 std::to_string(unreadable) + (unreadable == 1 ? " record" : " records") +
+                 " of the archive's directory can't be read)\n");
     return Chosen::kSome;
 }

@@ -16,6 +16,13 @@
 
 namespace {
 
+RestoreFailure WhyRefused(const PlannedEntry& e) {
+    RestoreFailure why;
+    why.reason = e.reason;
+    why.extractResult = e.fetchResult;
+    return why;
+}
+
 std::string KindText(const PlannedEntry& e) {
     switch (e.kind) {
     case PlanKind::kNew: return "new";
@@ -23,9 +30,7 @@ std::string KindText(const PlannedEntry& e) {
     case PlanKind::kIdentical: return "identical";
     case PlanKind::kKeep: return "keep";
     case PlanKind::kRefused: {
-        RestoreFailure why;
-        why.reason = e.reason;
-        return "refused: " + EntryReason(why);
+        return "refused: " + EntryReason(WhyRefused(e));
     }
     }
     return "?";
@@ -87,10 +92,8 @@ int RunPlanCommand(const std::vector<std::string>& args) {
     if (newerReplaced > 0)
         out += "a restore would replace " + std::to_string(newerReplaced) + " files newer than the backup's\n";
     if (stop) {
-        RestoreFailure why;
-        why.reason = stop->reason;
         out += "a restore would stop at entry " + std::to_string(stop->index) + " \"" + PrintableName(stop->name) +
-               "\": " + EntryReason(why) + "\n";
+               "\": " + EntryReason(WhyRefused(*stop)) + "\n";
     }
     WriteOut(out);
     return 0;

@@ -29,25 +29,40 @@ bool Fail(RestoreFailure* failure, EntryFailure reason) {
 
 }  // namespace
 
-// Read through a buffer of its own
-// (a file of any size costs the same memory), and no further than `size`:
-// a restore again over a complete one reads each file once, in one call
-// where it fits.
-bool FileHolds(const std::u16string& path, std::uint64_t size, std::uint32_t crc) {
+// Read through a buffer of its own (a file of any size costs the same
+// memory), and no further than its size and one byte more: a restore again
+// over a complete one reads each file once, in one call where it fits.
+bool FileHolds(const std::u16string& path, const platform::PathIdentity& before, std::uint32_t crc,
+               const FillStop* stop) {
+    if (!before.exists || !before.regular) return false;
     platform::File file = platform::File::OpenForReading(path);
     if (!file.IsOpen()) return false;
+    // The file judged by its size and time must be the one read.
+    platform::FileIdentity opened;
+    if (!file.GetIdentity(opened) || !(opened == before.identity)) return false;
+    const std::uint64_t size = before.size;
     constexpr std::uint64_t kBuffer = 256 * 1024;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(size, kBuffer)));
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(size, kBuffer)) + 1);
     std::uint64_t left = size;
     std::uint32_t running = 0;
     while (left > 0) {
+        if (stop && stop->Requested()) return false;
         std::size_t got = 0;
         const auto want = static_cast<std::size_t>(std::min(left, kBuffer));
         if (!file.Read(buffer.data(), want, got) || got != want) return false;
         running = UpdateCrc32(running, buffer.data(), got);
         left -= got;
     }
-    return running == crc;
+    if (running != crc) return false;
+    // A file that grew while it was read holds more than the entry.
+    std::size_t beyond = 0;
+    if (!file.Read(buffer.data(), 1, beyond) || beyond != 0) return false;
+    file.Close();
+    // Written meanwhile (the size may have come back, the time would not):
+    // what was read is not what stands there now.
+    const platform::PathIdentity after = platform::ReadPathIdentity(path);
+    return after.exists && after.regular && after.identity == before.identity && after.size == before.size &&
+           after.writeTime == before.writeTime;
 }
 
 bool MayHoldEntry(const ArchiveEntry& entry, const platform::PathIdentity& there) {
@@ -56,13 +71,13 @@ bool MayHoldEntry(const ArchiveEntry& entry, const platform::PathIdentity& there
 }
 
 Judgement JudgeWhatStands(const ArchiveEntry& entry, const std::u16string& path, const platform::PathIdentity& there,
-                          const RestoreChoices& choices) {
+                          const RestoreChoices& choices, const FillStop* stop) {
     Judgement judged;
     if (!there.exists) return judged;
     const bool timeKnown = entry.writeTime != 0 && there.writeTime != 0;
     const int age = timeKnown ? CompareTimes(there.writeTime, entry.writeTime) : 0;
     judged.newerThere = age > 0;
-    if (choices.skipIdentical && MayHoldEntry(entry, there) && FileHolds(path, entry.uncompressedSize, entry.crc32)) {
+    if (choices.skipIdentical && MayHoldEntry(entry, there) && FileHolds(path, there, entry.crc32, stop)) {
         judged.verdict = Verdict::kIdentical;
         return judged;
     }
@@ -86,12 +101,21 @@ bool RestoreOverWhatStands(ArchiveHandle* handle, const PreparedEntry& prepared,
                            const platform::PathIdentity* known) {
     const std::u16string& target = prepared.plan.target;
     const platform::PathIdentity there = known ? *known : platform::ReadPathIdentity(target);
-    if (ledger && there.exists && ledger->IsRestored(there.identity)) return Fail(failure, EntryFailure::kDuplicateName);
-    const Judgement judged = JudgeWhatStands(prepared.found, target, there, choices);
+    if (ledger && there.exists && ledger->Claims(target, there.identity))
+        return Fail(failure, EntryFailure::kDuplicateName);
+    // A folder this run made (a level of an earlier entry) is the run's, not
+    // something that stood there: no policy keeps it in a file's place.
+    if (ledger && there.exists && there.folder && ledger->MadeHere(target))
+        return Fail(failure, EntryFailure::kTargetInTheWay);
+    const Judgement judged = JudgeWhatStands(prepared.found, target, there, choices, &stop);
+    // A read cut short by a stop says nothing about the file: the entry is
+    // neither kept nor replaced.
+    if (stop.user && stop.user->Requested()) return Fail(failure, EntryFailure::kInterrupted);
     if (judged.verdict == Verdict::kKeep || judged.verdict == Verdict::kIdentical) {
         if (ledger) {
             ledger->Keep(there.exists ? &there.identity : nullptr,
-                         judged.verdict == Verdict::kIdentical ? EntryOutcome::kIdentical : EntryOutcome::kKept);
+                         judged.verdict == Verdict::kIdentical ? EntryOutcome::kIdentical : EntryOutcome::kKept,
+                         target);
         }
         return true;
     }

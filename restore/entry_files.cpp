@@ -210,7 +210,8 @@ bool ReplaceWithEntry(ArchiveHandle* handle, const PreparedEntry& prepared, Ledg
                       RestoreFailure* failure) {
     const std::u16string& target = prepared.plan.target;
     const platform::PathIdentity there = platform::ReadPathIdentity(target);
-    if (ledger && there.exists && ledger->IsRestored(there.identity)) return Fail(failure, EntryFailure::kDuplicateName);
+    if (ledger && there.exists && ledger->Claims(target, there.identity))
+        return Fail(failure, EntryFailure::kDuplicateName);
     if (there.folder) return Fail(failure, EntryFailure::kTargetInTheWay);
 
     const std::u16string folder = prepared.plan.Folder();

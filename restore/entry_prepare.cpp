@@ -134,7 +134,7 @@ bool RestoreFolderEntry(const PreparedEntry& prepared, Ledger* ledger, RestoreFa
         // Nothing is lost that the archive does not replace, unless the file
         // is one this run restored.
         const platform::PathIdentity there = platform::ReadPathIdentity(folder);
-        if (ledger && there.exists && ledger->IsRestored(there.identity))
+        if (ledger && there.exists && ledger->Claims(folder, there.identity))
             return Fail(failure, EntryFailure::kDuplicateName);
         platform::WriteAttributes(folder, platform::kAttributeNormal);
         platform::Refusal why = platform::Refusal::kNone;

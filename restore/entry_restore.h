@@ -87,9 +87,11 @@ struct Judgement {
 };
 // `there` is what stands at `path` (ReadPathIdentity). Reads the file's
 // data only to tell an identical file, and only when its size and write
-// time are the entry's.
+// time are the entry's; `stop` ends that reading between two buffers (the
+// file is then not identical).
+struct FillStop;
 Judgement JudgeWhatStands(const ArchiveEntry& entry, const std::u16string& path, const platform::PathIdentity& there,
-                          const RestoreChoices& choices);
+                          const RestoreChoices& choices, const FillStop* stop = nullptr);
 
 // What an entry's reason is when a removal or move was refused.
 EntryFailure ReasonOf(platform::Refusal refusal);
@@ -199,9 +201,13 @@ bool RestoreOverWhatStands(ArchiveHandle* handle, const PreparedEntry& prepared,
 // Whether what stands at a path may hold `entry` already: a plain file of
 // its size, written at its time. Only the data can then tell (FileHolds).
 bool MayHoldEntry(const ArchiveEntry& entry, const platform::PathIdentity& there);
-// Whether the file at `path`, which stood there with `size` bytes a moment
-// ago, holds bytes whose CRC-32 is `crc`.
-bool FileHolds(const std::u16string& path, std::uint64_t size, std::uint32_t crc);
+// Whether the file at `path`, which stood there as `before` a moment ago (a
+// plain file), still is that file, ends at its size, holds bytes whose
+// CRC-32 is `crc`, and is unchanged (identity, size, write time) once read:
+// a file another program writes meanwhile is not identical. `stop`, when
+// given, is looked at before every buffer; a stopped read is not identical.
+bool FileHolds(const std::u16string& path, const platform::PathIdentity& before, std::uint32_t crc,
+               const FillStop* stop = nullptr);
 
 // Whether the choices may leave what stands at a path: then the run looks
 // before it creates, rather than finding out from a refused creation.

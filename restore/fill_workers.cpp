@@ -67,7 +67,8 @@ bool FillWorkers::FillWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle*
     verdict.index = job.index;
     try {
         if (job.check) {
-            verdict.ok = FileHolds(job.checkPath, job.size, job.checkCrc);
+            const FillStop stop = StopFor(job.index);
+            verdict.ok = FileHolds(job.checkPath, job.checkBefore, job.checkCrc, &stop);
         } else {
             const FillResult result = FillNewFile(handle, job.index, job.times, job.file, StopFor(job.index),
                                                   writeBehind);

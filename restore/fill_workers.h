@@ -41,6 +41,7 @@ struct FillJob {
     NewFile file;
     bool check = false;
     std::u16string checkPath;
+    platform::PathIdentity checkBefore;  // what stood there when the run looked
     std::uint32_t checkCrc = 0;
 };
 

@@ -31,7 +31,10 @@ struct MemberChoice {
 // an include pattern matches and no exclude pattern does, and the folder
 // entries of the folders they lie in, so that a subtree comes out as a
 // whole restore would make it. `unmatched` gets the include patterns that
-// matched no entry (each an error to the user). False when the catalogue
-// could not be read.
+// matched no entry (each an error to the user). A record that can't be read
+// can't be known to lie outside the choice, and a restore would stop at it:
+// it is chosen, and counted in `unreadable` (when given); a pattern it
+// might have matched is still in `unmatched`. False when the number of
+// entries could not be read.
 bool ChooseMembers(ArchiveHandle* archive, const MemberChoice& choice, std::vector<bool>& chosen,
-                   std::vector<std::u16string>& unmatched);
+                   std::vector<std::u16string>& unmatched, std::int32_t* unreadable = nullptr);

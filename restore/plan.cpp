@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/fs.h"
@@ -20,9 +21,17 @@ namespace {
 class Planned {
 public:
     void AddFile(const std::u16string& path) { files_.insert(Key(path)); }
-    void AddFolder(const std::u16string& path) { folders_.insert(Key(path)); }
+    // `made`: the run makes the folder (it did not stand there before).
+    void AddFolder(const std::u16string& path, bool made) {
+        const auto [it, added] = folders_.emplace(Key(path), made);
+        if (!added) it->second = it->second || made;
+    }
     bool IsFile(const std::u16string& path) const { return files_.count(Key(path)) != 0; }
     bool IsFolder(const std::u16string& path) const { return folders_.count(Key(path)) != 0; }
+    bool IsMadeFolder(const std::u16string& path) const {
+        const auto it = folders_.find(Key(path));
+        return it != folders_.end() && it->second;
+    }
 
 private:
     static std::u16string Key(const std::u16string& path) {
@@ -36,7 +45,7 @@ private:
         return key;
     }
     std::unordered_set<std::u16string> files_;
-    std::unordered_set<std::u16string> folders_;
+    std::unordered_map<std::u16string, bool> folders_;
 };
 
 // The levels on the way to an entry's target, as MakeFolderLevels would find
@@ -55,7 +64,7 @@ EntryFailure JudgeLevels(const TargetPlan& plan, Planned& planned, KnownFolders&
             // Made by the restore, with every level below it.
             missing = true;
             for (std::size_t below : plan.levelEnds) {
-                if (below >= end) planned.AddFolder(plan.target.substr(0, below));
+                if (below >= end) planned.AddFolder(plan.target.substr(0, below), true);
             }
             return EntryFailure::kNone;
         }
@@ -75,21 +84,29 @@ void PlanFolderEntry(const PreparedEntry& prepared, const RestoreChoices& choice
                      bool levelMissing, PlannedEntry& out) {
     const std::u16string folder = FolderOf(prepared.plan);
     if (planned.IsFile(folder)) return Refuse(out, EntryFailure::kDuplicateName);
-    planned.AddFolder(folder);
-    if (levelMissing) return;  // new
+    // A folder an earlier entry's way made is the run's: this entry adds
+    // nothing to it, and no policy keeps it as something that stood there.
+    if (levelMissing || planned.IsMadeFolder(folder)) {
+        planned.AddFolder(folder, true);
+        return;  // new
+    }
     const platform::PathIdentity there = platform::ReadPathIdentity(folder);
+    planned.AddFolder(folder, !there.exists || !there.folder);
     if (!there.exists) return;
     if (there.folder) {
         out.kind = PlanKind::kKeep;
         return;
     }
-    const std::uint32_t attributes = platform::ReadAttributes(folder);
-    if ((attributes & platform::kAttributeReparsePoint) != 0 && choices.existing != ExistingPolicy::kKeep)
-        return Refuse(out, EntryFailure::kTargetInTheWay);
     const Judgement judged = JudgeWhatStands(prepared.found, folder, there,
                                              RestoreChoices{nullptr, choices.existing, false});
     out.newerThere = judged.newerThere;
-    out.kind = judged.verdict == Verdict::kKeep ? PlanKind::kKeep : PlanKind::kReplace;
+    const bool keeps = choices.existing != ExistingPolicy::kReplace && judged.verdict == Verdict::kKeep;
+    // A link is never replaced by a folder: kept where the policy keeps it,
+    // else refused.
+    const std::uint32_t attributes = platform::ReadAttributes(folder);
+    if ((attributes & platform::kAttributeReparsePoint) != 0 && !keeps)
+        return Refuse(out, EntryFailure::kTargetInTheWay);
+    out.kind = keeps ? PlanKind::kKeep : PlanKind::kReplace;
 }
 
 // Files that may hold their entry already, read while the plan goes on, on
@@ -111,11 +128,11 @@ public:
     IdenticalReads& operator=(const IdenticalReads&) = delete;
     ~IdenticalReads() { Finish(); }
 
-    void Add(std::size_t planned, std::u16string path, std::uint64_t size, std::uint32_t crc) {
+    void Add(std::size_t planned, std::u16string path, const platform::PathIdentity& there, std::uint32_t crc) {
         bool full;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            waiting_.push_back({planned, std::move(path), size, crc});
+            waiting_.push_back({planned, std::move(path), there, crc});
             full = waiting_.size() >= kBatch;
         }
         // Readers are woken a batch at a time: the plan finds files more
@@ -135,7 +152,7 @@ private:
     struct File {
         std::size_t planned;
         std::u16string path;
-        std::uint64_t size;
+        platform::PathIdentity there;
         std::uint32_t crc;
     };
 
@@ -166,7 +183,7 @@ private:
             lock.unlock();
             held.clear();
             for (const File& file : batch)
-                if (FileHolds(file.path, file.size, file.crc)) held.push_back(file.planned);
+                if (FileHolds(file.path, file.there, file.crc)) held.push_back(file.planned);
             lock.lock();
             identical_.insert(identical_.end(), held.begin(), held.end());
         }
@@ -187,13 +204,9 @@ void PlanFileEntry(const PreparedEntry& prepared, const RestoreChoices& choices,
     const std::u16string& target = prepared.plan.target;
     if (prepared.plan.NamesFolder()) return Refuse(out, EntryFailure::kTargetInTheWay);
     if (planned.IsFile(target)) return Refuse(out, EntryFailure::kDuplicateName);
-    if (planned.IsFolder(target)) {
-        if (choices.existing == ExistingPolicy::kKeep) {
-            out.kind = PlanKind::kKeep;
-            return;
-        }
-        return Refuse(out, EntryFailure::kTargetInTheWay);
-    }
+    // A folder the run makes is in the way whatever the policy; one that
+    // stood there is judged as the disk has it, below.
+    if (planned.IsMadeFolder(target)) return Refuse(out, EntryFailure::kTargetInTheWay);
     planned.AddFile(target);
     if (levelMissing) return;  // new
     const platform::PathIdentity there = platform::ReadPathIdentity(target);
@@ -202,7 +215,7 @@ void PlanFileEntry(const PreparedEntry& prepared, const RestoreChoices& choices,
     const Judgement judged = JudgeWhatStands(prepared.found, target, there,
                                              RestoreChoices{nullptr, choices.existing, false});
     if (choices.skipIdentical && MayHoldEntry(prepared.found, there))
-        identical.Add(position, target, prepared.found.uncompressedSize, prepared.found.crc32);
+        identical.Add(position, target, there, prepared.found.crc32);
     out.newerThere = judged.newerThere;
     switch (judged.verdict) {
     case Verdict::kNothing: break;
@@ -242,8 +255,9 @@ int PlanRestore(const std::u16string& destinationFolder, const std::u16string& a
         if (!IsChosen(choices.entries, i)) continue;
         PlannedEntry out;
         out.index = i;
-        if (GetArchiveEntry(archive.get(), i, record) != ARCHIVE_OK) {
+        if (const ArchiveResult fetched = GetArchiveEntry(archive.get(), i, record); fetched != ARCHIVE_OK) {
             Refuse(out, EntryFailure::kFetchFailed);
+            out.fetchResult = fetched;
             entries.push_back(std::move(out));
             continue;
         }

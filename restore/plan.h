@@ -26,6 +26,7 @@ struct PlannedEntry {
     PlanKind kind = PlanKind::kNew;
     bool newerThere = false;  // what stands there was written after the entry's time
     EntryFailure reason = EntryFailure::kNone;  // for kRefused
+    ArchiveResult fetchResult = ARCHIVE_OK;     // for kFetchFailed: what the catalogue said
 };
 
 // Plans a restore of `archivePath` below `destinationFolder` (absolute,

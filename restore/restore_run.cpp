@@ -60,8 +60,9 @@ private:
     bool CommitEntry(std::int32_t index);
     // The file of a prepared entry, created at its target and handed over.
     bool HandOverFile(const PreparedEntry& prepared);
-    // Whether the user's choices keep what stands where a folder entry goes.
-    bool KeepsFolderTarget(const PreparedEntry& prepared) const;
+    // Whether the user's choices keep what stands where a folder entry goes
+    // (`keep`). False when a wait for earlier entries failed.
+    bool KeepsFolderTarget(const PreparedEntry& prepared, bool& keep);
     // A file entry over what stands at its target, as the user's choices
     // say (with worker threads).
     bool KeepOrReplace(const PreparedEntry& prepared, const platform::PathIdentity& there);
@@ -151,7 +152,9 @@ bool Committer::CommitEntry(std::int32_t index) {
     if (!PlanEntry(record_.name, destination_, archive_, index, prepared, &why_)) return false;
     if (!MakeFolderLevels(prepared, &known_, &ledger_, &why_)) return false;
     if (prepared.IsFolder()) {
-        if (KeepsFolderTarget(prepared)) {
+        bool keep = false;
+        if (!KeepsFolderTarget(prepared, keep)) return false;
+        if (keep) {
             ledger_.Keep(nullptr, EntryOutcome::kKept);
             return true;
         }
@@ -175,7 +178,7 @@ bool Committer::KeepOrReplace(const PreparedEntry& prepared, const platform::Pat
     // Whether what stands there is a file of this run's needs the identity
     // of every file still being written.
     if (ledger_.FilesFilling() > 0 && !WaitForEarlierEntries()) return false;
-    if (ledger_.IsRestored(there.identity)) {
+    if (ledger_.Claims(prepared.plan.target, there.identity)) {
         why_.reason = EntryFailure::kDuplicateName;
         return false;
     }
@@ -188,8 +191,9 @@ bool Committer::KeepOrReplace(const PreparedEntry& prepared, const platform::Pat
         job.index = prepared.index;
         job.check = true;
         job.checkPath = prepared.plan.target;
+        job.checkBefore = there;
         job.checkCrc = prepared.found.crc32;
-        ledger_.Checking(there.identity);
+        ledger_.Checking(there.identity, prepared.plan.target);
         workers_->HandOverOrFillOne(std::move(job), prepared.found, archive_, verdicts_);
         TakeVerdicts();
         return true;
@@ -203,17 +207,32 @@ bool Committer::KeepOrReplace(const PreparedEntry& prepared, const platform::Pat
                                  RestoreChoices{nullptr, choices_.existing, false}, &why_, &there);
 }
 
-bool Committer::KeepsFolderTarget(const PreparedEntry& prepared) const {
-    if (choices_.existing == ExistingPolicy::kReplace) return false;
+bool Committer::KeepsFolderTarget(const PreparedEntry& prepared, bool& keep) {
+    keep = false;
+    if (choices_.existing == ExistingPolicy::kReplace) return true;
     const std::u16string folder = FolderOf(prepared.plan);
     const platform::PathIdentity there = platform::ReadPathIdentity(folder);
-    if (!there.exists || ledger_.MadeHere(folder)) return false;
-    if (choices_.existing == ExistingPolicy::kKeep) return true;
-    // A folder that stands there is the entry already; a file is replaced
-    // only when older than the entry.
-    return !there.folder && JudgeWhatStands(prepared.found, folder, there, RestoreChoices{nullptr, ExistingPolicy::kNewer,
-                                                                                         false})
-                                    .verdict == Verdict::kKeep;
+    // Only what stood there before the run is the user's to keep: what the
+    // run made (a folder on an earlier entry's way, an earlier entry's file)
+    // is the run's, and the entry goes on as it would without the policy.
+    if (!there.exists || ledger_.MadeHere(folder)) return true;
+    if (!there.folder) {
+        // Whether the file is one of this run's needs the identity of every
+        // file still being written.
+        if (ledger_.FilesFilling() > 0 && !WaitForEarlierEntries()) return false;
+        if (ledger_.Claims(folder, there.identity)) return true;
+    }
+    // A folder that stood there is kept untouched under either policy: it
+    // holds the entry already, and its attributes (a customised folder's
+    // read-only or system mark) are the user's.
+    if (choices_.existing == ExistingPolicy::kKeep || there.folder) {
+        keep = true;
+        return true;
+    }
+    // A file or a link is replaced only when older than the entry.
+    keep = JudgeWhatStands(prepared.found, folder, there, RestoreChoices{nullptr, ExistingPolicy::kNewer, false})
+               .verdict == Verdict::kKeep;
+    return true;
 }
 
 bool Committer::HandOverFile(const PreparedEntry& prepared) {

@@ -42,7 +42,7 @@ void Ledger::Complete(const platform::FileIdentity* identity, EntryOutcome outco
     }
 }
 
-void Ledger::Keep(const platform::FileIdentity* standing, EntryOutcome outcome) {
+void Ledger::Keep(const platform::FileIdentity* standing, EntryOutcome outcome, const std::u16string& path) {
     if (open_.empty()) return;
     Open& entry = open_.back();
     entry.state = State::kComplete;
@@ -50,7 +50,8 @@ void Ledger::Keep(const platform::FileIdentity* standing, EntryOutcome outcome) 
     if (standing) {
         entry.claimed = true;
         entry.identity = *standing;
-        restored_.insert(*standing);
+        entry.keptPath = path;
+        keptPaths_.insert(path);
     }
 }
 
@@ -60,15 +61,16 @@ void Ledger::Filling() {
     ++filesFilling_;
 }
 
-void Ledger::Checking(const platform::FileIdentity& standing) {
+void Ledger::Checking(const platform::FileIdentity& standing, const std::u16string& path) {
     if (open_.empty()) return;
     Open& entry = open_.back();
     entry.state = State::kFilling;
     entry.checking = true;
     entry.claimed = true;
     entry.identity = standing;
+    entry.keptPath = path;
     entry.outcome = EntryOutcome::kIdentical;
-    restored_.insert(standing);
+    keptPaths_.insert(path);
 }
 
 Ledger::Open* Ledger::Find(std::int32_t index) {
@@ -136,7 +138,7 @@ void Ledger::UndoAfter(std::int32_t index, unsigned busyWaitMs) {
     };
     while (!open_.empty() && open_.back().index > index) {
         Open& entry = open_.back();
-        if (entry.claimed) restored_.erase(entry.identity);
+        if (entry.claimed) keptPaths_.erase(entry.keptPath);
         // Only a complete file is the ledger's to remove: a failed one was
         // removed by its filler, and whatever stands at its name now is
         // someone else's.
@@ -149,7 +151,7 @@ void Ledger::UndoAfter(std::int32_t index, unsigned busyWaitMs) {
         open_.pop_back();
     }
     if (!open_.empty() && open_.back().index == index) {
-        if (open_.back().claimed) restored_.erase(open_.back().identity);
+        if (open_.back().claimed) keptPaths_.erase(open_.back().keptPath);
         RemoveFileOf(open_.back(), left());
         open_.pop_back();
     }

@@ -40,16 +40,18 @@ public:
     // The current entry is complete: its file (if any) has this identity.
     void Complete(const platform::FileIdentity* identity, EntryOutcome outcome = EntryOutcome::kRestored);
     // The current entry is complete by leaving what stands at its path
-    // (`standing`, when a file): it is that entry's now, and no later entry
-    // may end in it, but it is not the run's to take back.
-    void Keep(const platform::FileIdentity* standing, EntryOutcome outcome);
+    // (`standing`, when a file, at `path`): it is that entry's now, and no
+    // later entry may end at that path, but it is not the run's to take
+    // back, nor one of the run's files: another name of the same file (a
+    // hard link) holds an entry of its own.
+    void Keep(const platform::FileIdentity* standing, EntryOutcome outcome, const std::u16string& path = {});
     // The current entry's file is being written by another thread.
     void Filling();
     // The file that stands at the current entry's path (`standing`) is
     // being read by another thread, to tell whether it holds the entry
     // already: it is the entry's now (no later entry may end in it), and
     // FillFinished says whether it was identical (ok) or must be replaced.
-    void Checking(const platform::FileIdentity& standing);
+    void Checking(const platform::FileIdentity& standing, const std::u16string& path);
     // Files of this run still being written by other threads (checks of
     // files that stood there are not among them).
     std::size_t FilesFilling() const { return filesFilling_; }
@@ -73,6 +75,14 @@ public:
 
     // A file of this run, by identity.
     bool IsRestored(const platform::FileIdentity& identity) const { return restored_.count(identity) != 0; }
+    // Whether an earlier entry of this run kept (or found identical) what
+    // stands at `path`.
+    bool KeptHere(const std::u16string& path) const { return keptPaths_.count(path) != 0; }
+    // Whether what stands at `path`, of this identity, is an earlier entry's
+    // of this run: a file the run restored, or one an entry kept there.
+    bool Claims(const std::u16string& path, const platform::FileIdentity& identity) const {
+        return IsRestored(identity) || KeptHere(path);
+    }
 
     // Removes, newest first, what the entries after `index` made (a folder
     // only when it is empty), each only while it is still what the run made,
@@ -97,7 +107,8 @@ private:
         State state = State::kWorking;
         std::vector<MadePath> made;
         bool hasFile = false;  // complete: its file has `identity`
-        bool claimed = false;  // kept: what stood there has `identity`
+        bool claimed = false;  // kept: what stood there has `identity`, at `keptPath`
+        std::u16string keptPath;
         bool counted = true;   // one of the entries the user chose
         bool checking = false; // another thread reads what stands there (Checking)
         EntryOutcome outcome = EntryOutcome::kRestored;
@@ -116,4 +127,5 @@ private:
     std::size_t filesFilling_ = 0;
     std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored_;
     std::unordered_set<std::u16string> madeFolders_;
+    std::unordered_set<std::u16string> keptPaths_;
 };
