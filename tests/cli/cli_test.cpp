@@ -401,3 +401,50 @@ TEST(Cli, TestNamesEveryDamagedEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+// An unreadable record of the archive's directory is damage, named by test
+// and foreseen by plan whatever members are given; never "ok".
+TEST(Cli, AnUnreadableRecordIsDamageWhateverTheMembers) {
+    testsupport::TempFolder box;
+    ZipBuilder zip;
+    zip.Add("docs/a.txt", "A");
+    zip.Add("docs/b.txt", "B");
+    zip.Add("docs/d.txt", "D");
+    zip.Add("other.txt", "O");
+    testzip::ZipLayout layout;
+    testzip::Bytes bytes = zip.Build(&layout);
+    testzip::FlipByte(bytes, layout.localHeader[2]);
+    testsupport::WriteFileBytes(box / "archive.zip", bytes);
+    const std::string archive = Utf8(box / "archive.zip"), out = Utf8(box / "out");
+    const struct {
+        const char* fault;
+        std::vector<std::string> args;
+        int exitCode;
+        std::vector<std::string> outParts, errParts;
+    } cases[] = {
+        {"a member choice passing over the unreadable record", {"test", archive, "docs"}, 5, {},
+         {"error -5: entry 2: its record could not be read", "1 of 3 entries damaged"}},
+        {"a member behind the unreadable record checked as nothing", {"test", archive, "docs/d.txt"}, 5, {},
+         {"no readable entry matches \"docs/d.txt\" (1 record of the archive's directory can't be read)",
+          "1 of 1 entries damaged"}},
+        {"every entry checked past the unreadable record", {"test", archive}, 5, {}, {"1 of 4 entries damaged"}},
+        {"a plan of members foreseeing no stop", {"plan", archive, out, "docs"}, 0,
+         {"a restore would stop at entry 2 \"\": its record could not be read from the archive's directory (result "},
+         {}},
+        {"the restore of members passing over the unreadable record", {"restore", archive, out, "docs"}, 5, {},
+         {"entry 2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const auto r = Cli(c.args, box.path());
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_FALSE(Contains(r.out, "ok:")) << r.out;
+        EXPECT_FALSE(Contains(r.out, "(result 0)")) << r.out;
+        for (const auto& part : c.outParts) EXPECT_TRUE(Contains(r.out, part)) << r.out;
+        for (const auto& part : c.errParts) EXPECT_TRUE(Contains(r.err, part)) << r.err;
+    }
+}
+
+}  // namespace
