@@ -52,6 +52,7 @@ bool FileHolds(const std::u16string& path, const platform::PathIdentity& before,
         if (!file.Read(buffer.data(), want, got) || got != want) return false;
         running = UpdateCrc32(running, buffer.data(), got);
         left -= got;
+        if (stop) stop->Count(got);
     }
     if (running != crc) return false;
     // A file that grew while it was read holds more than the entry.

@@ -9,6 +9,7 @@
 #include "restore/entry_restore.h"
 #include "restore/restore_internal.h"
 #include "restore/run_ledger.h"
+#include "restore/run_meter.h"
 #include "restore/write_behind.h"
 
 namespace {
@@ -51,7 +52,9 @@ public:
             return false;
         }
         if (stop_.faults && stop_.faults->WorkerWriteFails(stop_.index)) return false;
-        return file_.Write(data, size);
+        if (!file_.Write(data, size)) return false;
+        stop_.Count(size);
+        return true;
     }
     ExtractFailure WriteFailure() const override {
         return file_.OutOfRoom() ? ExtractFailure::kDiskFull : ExtractFailure::kWriteFailed;
@@ -80,6 +83,10 @@ std::uint32_t Unguard(const std::u16string& target) {
 
 bool FillStop::Requested() const {
     return (user && user->Requested()) || (keepThrough && index > keepThrough->load(std::memory_order_relaxed));
+}
+
+void FillStop::Count(std::uint64_t bytes) const {
+    if (meter) meter->Count(bytes);
 }
 
 NewFile::NewFile(NewFile&& other) noexcept

@@ -22,6 +22,7 @@
 #include "zip/archive.h"
 
 class Ledger;
+class RunMeter;
 
 // An entry whose name has passed, its record and target.
 struct PreparedEntry {
@@ -103,7 +104,10 @@ struct FillStop {
     const std::atomic<std::int32_t>* keepThrough = nullptr;  // entries after this one are not needed
     std::int32_t index = 0;                                  // the entry being filled
     const FillFaults* faults = nullptr;                    // a test's injected failures
+    RunMeter* meter = nullptr;                              // told of the bytes handled
     bool Requested() const;
+    // `bytes` more of the entry's data handled (written, or read to compare).
+    void Count(std::uint64_t bytes) const;
 };
 
 // A file this run has just created, with its open handle. Removed again

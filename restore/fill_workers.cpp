@@ -10,13 +10,16 @@
 namespace {
 
 // Waits on `wake` until `ready` holds, `lock` held around every check (see
-// platform::WakeUp for why the run does not use condition variables).
+// platform::WakeUp for why the run does not use condition variables). The
+// run thread's waits give `meter` its turn each time they wake, the lock
+// let go: a worker wakes them when a report is due.
 template <typename Ready>
-void WaitUntil(platform::WakeUp& wake, std::unique_lock<std::mutex>& lock, Ready ready) {
+void WaitUntil(platform::WakeUp& wake, std::unique_lock<std::mutex>& lock, Ready ready, RunMeter* meter = nullptr) {
     while (!ready()) {
         const std::uint32_t seen = wake.Epoch();
         lock.unlock();
         wake.WaitPast(seen);
+        if (meter) meter->Tick();
         lock.lock();
     }
 }
@@ -45,7 +48,15 @@ bool FillWorkers::Start() {
     return !threads_.empty();
 }
 
-FillStop FillWorkers::StopFor(std::int32_t index) const { return FillStop{stop_, &keepThrough_, index, faults_}; }
+FillStop FillWorkers::StopFor(std::int32_t index) const {
+    return FillStop{stop_, &keepThrough_, index, faults_, meter_};
+}
+
+void FillWorkers::SetMeter(RunMeter* meter) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    meter_ = meter;
+    if (meter_) meter_->SetWake(&fillFinished_);
+}
 
 bool FillWorkers::FillWaiting(std::unique_lock<std::mutex>& lock, ArchiveHandle* handle, Pick pick) {
     if (waiting_.empty()) return false;
@@ -116,7 +127,7 @@ void FillWorkers::HandOverOrFillOne(FillJob job, const ArchiveEntry& entry, Arch
     if (unfinished_ > kMaxUnfinished && !FillWaiting(lock, own, Pick::kOldest)) {
         // Every unfinished fill is running on a worker.
         runThreadWaits_ = true;
-        WaitUntil(fillFinished_, lock, [&] { return unfinished_ <= kMaxUnfinished; });
+        WaitUntil(fillFinished_, lock, [&] { return unfinished_ <= kMaxUnfinished; }, meter_);
         runThreadWaits_ = false;
     }
     finished.insert(finished.end(), finished_.begin(), finished_.end());
@@ -137,7 +148,7 @@ void FillWorkers::WaitForAllFills(ArchiveHandle* own, std::vector<FillVerdict>& 
     while (FillWaiting(lock, own, Pick::kFirstForAFreeThread)) {
     }
     runThreadWaits_ = true;
-    WaitUntil(fillFinished_, lock, [&] { return unfinished_ == 0; });
+    WaitUntil(fillFinished_, lock, [&] { return unfinished_ == 0; }, meter_);
     runThreadWaits_ = false;
     finished.insert(finished.end(), finished_.begin(), finished_.end());
     finished_.clear();

@@ -28,6 +28,7 @@
 #include "platform/wake.h"
 #include "restore/entry_restore.h"
 #include "restore/restore_internal.h"
+#include "restore/run_meter.h"
 
 // One file to fill: entry `index`, created by the run thread. Or, with
 // `check`, a file that stood at the entry's path with the entry's size and
@@ -82,6 +83,10 @@ public:
     // Starts one thread per handle. False when none could be started.
     bool Start();
 
+    // The run's meter, told of the bytes fills handle; the run thread's
+    // waits here report to it as they wake. Set before the first fill.
+    void SetMeter(RunMeter* meter);
+
     // Hands over the fill of `entry`'s file. With kMaxUnfinished fills
     // unfinished, this thread first fills the oldest waiting one itself
     // through `own`, or waits until one finishes. The verdicts of the
@@ -113,6 +118,7 @@ private:
     std::vector<OwnedArchive> handles_;
     const StopRequest* stop_;
     const FillFaults* faults_;
+    RunMeter* meter_ = nullptr;
     std::atomic<std::int32_t> keepThrough_{INT32_MAX};
     std::vector<std::thread> threads_;
 

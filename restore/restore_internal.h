@@ -4,6 +4,7 @@
 // for measuring; and what the run's stages share. RestoreArchive uses
 // DefaultProducerCount().
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,6 +38,9 @@ struct RunOptions {
     const StopRequest* stop = nullptr;    // the user's request to stop
     const FillFaults* faults = nullptr;   // tests only
     RestoreChoices choices;
+    // How often, at most, the observer hears how far the data has come
+    // (tests: 0, at every buffer).
+    std::chrono::milliseconds progressInterval{250};
 };
 
 // The first progress report of a run over `count` entries, told to

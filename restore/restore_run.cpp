@@ -36,6 +36,7 @@
 #include "restore/fill_workers.h"
 #include "restore/restore_internal.h"
 #include "restore/run_ledger.h"
+#include "restore/run_meter.h"
 
 namespace {
 
@@ -46,10 +47,13 @@ class Committer {
 public:
     Committer(ArchiveHandle* archive, const std::u16string& destination, std::int32_t count,
               RestoreObserver* observer, RestoreProgress& progress, RestoreFailure& why, const StopRequest* stop,
-              const FillFaults* faults, const RestoreChoices& choices, std::unique_ptr<FillWorkers> workers)
+              const FillFaults* faults, const RestoreChoices& choices, std::unique_ptr<FillWorkers> workers,
+              std::chrono::milliseconds progressInterval)
         : archive_(archive), destination_(destination), count_(count), observer_(observer),
-          ledger_(observer, progress), why_(why),
-          stop_(stop), faults_(faults), choices_(choices), workers_(std::move(workers)) {}
+          meter_(observer, progress, progressInterval), ledger_(observer, progress, &meter_), why_(why),
+          stop_(stop), faults_(faults), choices_(choices), workers_(std::move(workers)) {
+        if (workers_) workers_->SetMeter(&meter_);
+    }
 
     int Run();
 
@@ -83,6 +87,7 @@ private:
     const std::u16string& destination_;
     const std::int32_t count_;
     RestoreObserver* observer_;
+    RunMeter meter_;
     Ledger ledger_;
     KnownFolders known_;
     RestoreFailure& why_;
@@ -171,7 +176,7 @@ bool Committer::CommitEntry(std::int32_t index) {
     }
     if (!CanHoldFile(prepared, &why_)) return false;
     if (workers_) return HandOverFile(prepared);
-    return RestoreFileEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, index, nullptr}, &why_, choices_);
+    return RestoreFileEntry(archive_, prepared, &ledger_, FillStop{stop_, nullptr, index, nullptr, &meter_}, &why_, choices_);
 }
 
 bool Committer::KeepOrReplace(const PreparedEntry& prepared, const platform::PathIdentity& there) {
@@ -203,7 +208,7 @@ bool Committer::KeepOrReplace(const PreparedEntry& prepared, const platform::Pat
                                        RestoreChoices{nullptr, choices_.existing, false})
                            .verdict == Verdict::kKeep;
     if (!keeps && !WaitForEarlierEntries()) return false;
-    return RestoreOverWhatStands(archive_, prepared, &ledger_, FillStop{stop_, nullptr, prepared.index, nullptr},
+    return RestoreOverWhatStands(archive_, prepared, &ledger_, FillStop{stop_, nullptr, prepared.index, nullptr, &meter_},
                                  RestoreChoices{nullptr, choices_.existing, false}, &why_, &there);
 }
 
@@ -249,7 +254,7 @@ bool Committer::HandOverFile(const PreparedEntry& prepared) {
     case Creation::kExists:
         if (!WaitForEarlierEntries()) return false;
         return RestoreOverWhatStands(archive_, prepared, &ledger_,
-                                     FillStop{stop_, nullptr, prepared.index, nullptr}, choices_, &why_);
+                                     FillStop{stop_, nullptr, prepared.index, nullptr, &meter_}, choices_, &why_);
     }
     ledger_.MadeFile(prepared.plan.target);
     ledger_.Filling();
@@ -456,7 +461,7 @@ int RestoreArchiveWithOptions(const std::u16string& destinationFolder, const std
         if (!workers->Start()) workers.reset();
     }
     Committer committer(archive.get(), destinationFolder, count, observer, progress, why, options.stop,
-                        options.faults, options.choices, std::move(workers));
+                        options.faults, options.choices, std::move(workers), options.progressInterval);
     return committer.Run();
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "platform/fs.h"
+#include "restore/run_meter.h"
 
 void Ledger::Begin(std::int32_t index, std::uint64_t bytes) {
     Open entry;
@@ -112,7 +113,11 @@ std::int32_t Ledger::Confirm() {
                 ++progress_.entriesDone;
                 progress_.bytesDone += entry.bytes;
                 observer_->OnEntryDone(entry.index, entry.outcome);
-                observer_->OnRestoreProgress(progress_);
+                // A kept entry's data was never handled: its bytes count now.
+                if (meter_)
+                    meter_->Confirmed(entry.outcome == EntryOutcome::kKept ? entry.bytes : 0);
+                else
+                    observer_->OnRestoreProgress(progress_);
             }
         }
         nextIndex_ = entry.index + 1;

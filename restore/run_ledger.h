@@ -21,9 +21,14 @@
 #include "platform/fs.h"
 #include "restore/restore.h"
 
+class RunMeter;
+
 class Ledger {
 public:
-    Ledger(RestoreObserver* observer, RestoreProgress& progress) : observer_(observer), progress_(progress) {}
+    // `meter`, when given, tells the observer the figures after each
+    // confirmation (else the ledger tells them itself).
+    Ledger(RestoreObserver* observer, RestoreProgress& progress, RunMeter* meter = nullptr)
+        : observer_(observer), progress_(progress), meter_(meter) {}
     Ledger(const Ledger&) = delete;
     Ledger& operator=(const Ledger&) = delete;
 
@@ -121,6 +126,7 @@ private:
 
     RestoreObserver* observer_;
     RestoreProgress& progress_;
+    RunMeter* meter_;
     std::deque<Open> open_;  // entries started and not confirmed, in order
     std::int32_t confirmed_ = 0;
     std::int32_t nextIndex_ = 0;  // after the last entry confirmed

@@ -79,6 +79,8 @@ bool WriteBehindSink::Write(const std::uint8_t* data, std::size_t size) {
         return false;
     }
     if (stop_.faults && stop_.faults->WorkerWriteFails(stop_.index)) return false;
+    // Counted as handed over: the writer is at most a few pieces behind.
+    stop_.Count(size);
     if (!writer_.joinable()) {
         crc_ = UpdateCrc32(crc_, data, size);
         return file_.Write(data, size);
