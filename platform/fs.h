@@ -20,6 +20,13 @@ extern const char16_t kPathSeparator;
 // same way.
 extern const bool kNamesIgnoreCase;
 
+// A name or path as the file system compares it: where names ignore case,
+// every letter folded to its capital by the system's own simple mapping
+// (Windows: LCMapStringEx, invariant, upper case; NTFS compares names
+// through the same kind of table, so "Ä.txt" and "ä.txt" are one file),
+// else the text as it stands.
+std::u16string NameKey(std::u16string_view name);
+
 inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
 inline constexpr std::uint32_t kAttributeHidden = 0x2;

@@ -20,6 +20,8 @@
 namespace platform {
 
 const bool kNamesIgnoreCase = false;
+
+std::u16string NameKey(std::u16string_view name) { return std::u16string(name); }
 const char16_t kPathSeparator = u'/';
 
 namespace {

@@ -17,6 +17,23 @@
 namespace platform {
 
 const bool kNamesIgnoreCase = true;
+
+std::u16string NameKey(std::u16string_view name) {
+    std::u16string key(name);
+    if (key.empty()) return key;
+    // Simple case mapping keeps the length: one unit in, one unit out.
+    const int made = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<LPCWSTR>(name.data()),
+                                     static_cast<int>(name.size()), reinterpret_cast<LPWSTR>(key.data()),
+                                     static_cast<int>(key.size()), nullptr, nullptr, 0);
+    if (made != static_cast<int>(key.size())) {
+        // Never less folded than the ASCII letters.
+        key.assign(name);
+        for (char16_t& c : key) {
+            if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 0x20);
+        }
+    }
+    return key;
+}
 const char16_t kPathSeparator = u'\\';
 
 namespace {

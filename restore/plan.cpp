@@ -35,14 +35,9 @@ public:
 
 private:
     static std::u16string Key(const std::u16string& path) {
-        std::u16string key = path;
-        while (!key.empty() && key.back() == platform::kPathSeparator) key.pop_back();
-        if (platform::kNamesIgnoreCase) {
-            for (char16_t& c : key) {
-                if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 0x20);
-            }
-        }
-        return key;
+        std::u16string_view key = path;
+        while (!key.empty() && key.back() == platform::kPathSeparator) key.remove_suffix(1);
+        return platform::NameKey(key);
     }
     std::unordered_set<std::u16string> files_;
     std::unordered_map<std::u16string, bool> folders_;
@@ -91,9 +86,12 @@ void PlanFolderEntry(const PreparedEntry& prepared, const RestoreChoices& choice
         return;  // new
     }
     const platform::PathIdentity there = platform::ReadPathIdentity(folder);
-    planned.AddFolder(folder, !there.exists || !there.folder);
+    // Windows reads a link to a folder (or a junction) as a folder: only
+    // its attributes tell.
+    const bool link = there.exists && (platform::ReadAttributes(folder) & platform::kAttributeReparsePoint) != 0;
+    planned.AddFolder(folder, !there.exists || !there.folder || link);
     if (!there.exists) return;
-    if (there.folder) {
+    if (there.folder && !link) {
         out.kind = PlanKind::kKeep;
         return;
     }
@@ -103,9 +101,7 @@ void PlanFolderEntry(const PreparedEntry& prepared, const RestoreChoices& choice
     const bool keeps = choices.existing != ExistingPolicy::kReplace && judged.verdict == Verdict::kKeep;
     // A link is never replaced by a folder: kept where the policy keeps it,
     // else refused.
-    const std::uint32_t attributes = platform::ReadAttributes(folder);
-    if ((attributes & platform::kAttributeReparsePoint) != 0 && !keeps)
-        return Refuse(out, EntryFailure::kTargetInTheWay);
+    if (link && !keeps) return Refuse(out, EntryFailure::kTargetInTheWay);
     out.kind = keeps ? PlanKind::kKeep : PlanKind::kReplace;
 }
 

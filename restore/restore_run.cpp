@@ -221,7 +221,11 @@ bool Committer::KeepsFolderTarget(const PreparedEntry& prepared, bool& keep) {
     // run made (a folder on an earlier entry's way, an earlier entry's file)
     // is the run's, and the entry goes on as it would without the policy.
     if (!there.exists || ledger_.MadeHere(folder)) return true;
-    if (!there.folder) {
+    // Windows reads a link to a folder (or a junction) as a folder: only
+    // its attributes tell.
+    const bool realFolder =
+        there.folder && (platform::ReadAttributes(folder) & platform::kAttributeReparsePoint) == 0;
+    if (!realFolder) {
         // Whether the file is one of this run's needs the identity of every
         // file still being written.
         if (ledger_.FilesFilling() > 0 && !WaitForEarlierEntries()) return false;
@@ -230,7 +234,7 @@ bool Committer::KeepsFolderTarget(const PreparedEntry& prepared, bool& keep) {
     // A folder that stood there is kept untouched under either policy: it
     // holds the entry already, and its attributes (a customised folder's
     // read-only or system mark) are the user's.
-    if (choices_.existing == ExistingPolicy::kKeep || there.folder) {
+    if (choices_.existing == ExistingPolicy::kKeep || realFolder) {
         keep = true;
         return true;
     }

@@ -24,7 +24,7 @@ void Ledger::MadeFolder(const std::u16string& path) {
     if (open_.empty()) return;
     const platform::PathIdentity made = platform::ReadPathIdentity(path);
     open_.back().made.push_back({path, true, made.exists && made.folder, made.identity});
-    madeFolders_.insert(path);
+    madeFolders_.insert(platform::NameKey(path));
 }
 
 void Ledger::MadeFile(const std::u16string& path) {
@@ -51,8 +51,8 @@ void Ledger::Keep(const platform::FileIdentity* standing, EntryOutcome outcome, 
     if (standing) {
         entry.claimed = true;
         entry.identity = *standing;
-        entry.keptPath = path;
-        keptPaths_.insert(path);
+        entry.keptPath = platform::NameKey(path);
+        keptPaths_.insert(entry.keptPath);
     }
 }
 
@@ -69,9 +69,9 @@ void Ledger::Checking(const platform::FileIdentity& standing, const std::u16stri
     entry.checking = true;
     entry.claimed = true;
     entry.identity = standing;
-    entry.keptPath = path;
+    entry.keptPath = platform::NameKey(path);
     entry.outcome = EntryOutcome::kIdentical;
-    keptPaths_.insert(path);
+    keptPaths_.insert(entry.keptPath);
 }
 
 Ledger::Open* Ledger::Find(std::int32_t index) {
@@ -151,7 +151,7 @@ void Ledger::UndoAfter(std::int32_t index, unsigned busyWaitMs) {
         for (auto it = entry.made.rbegin(); it != entry.made.rend(); ++it) {
             if (!it->folder) continue;
             if (it->known) platform::RemoveIfMade(it->path, it->identity, true, left());
-            madeFolders_.erase(it->path);
+            madeFolders_.erase(platform::NameKey(it->path));
         }
         open_.pop_back();
     }

@@ -76,13 +76,13 @@ public:
     bool OpenBefore(std::int32_t index) const { return !open_.empty() && open_.front().index < index; }
 
     // Whether this run made the folder at `path`.
-    bool MadeHere(const std::u16string& path) const { return madeFolders_.count(path) != 0; }
+    bool MadeHere(const std::u16string& path) const { return madeFolders_.count(platform::NameKey(path)) != 0; }
 
     // A file of this run, by identity.
     bool IsRestored(const platform::FileIdentity& identity) const { return restored_.count(identity) != 0; }
     // Whether an earlier entry of this run kept (or found identical) what
     // stands at `path`.
-    bool KeptHere(const std::u16string& path) const { return keptPaths_.count(path) != 0; }
+    bool KeptHere(const std::u16string& path) const { return keptPaths_.count(platform::NameKey(path)) != 0; }
     // Whether what stands at `path`, of this identity, is an earlier entry's
     // of this run: a file the run restored, or one an entry kept there.
     bool Claims(const std::u16string& path, const platform::FileIdentity& identity) const {
@@ -132,6 +132,7 @@ private:
     std::int32_t nextIndex_ = 0;  // after the last entry confirmed
     std::size_t filesFilling_ = 0;
     std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> restored_;
+    // Paths as the file system compares them (platform::NameKey).
     std::unordered_set<std::u16string> madeFolders_;
     std::unordered_set<std::u16string> keptPaths_;
 };

@@ -25,7 +25,7 @@ void CVantrelDlg::OnRestoreProgress(const RestoreProgress& progress) {
 
 LRESULT CVantrelDlg::OnRestoreProgress(WPARAM, LPARAM) {
     // A message posted by a run that has since finished finds no run.
-    if (m_bRestoreRunning) ForwardProgress();
+    if (m_bRestoreRunning && !m_bRunEnded) ForwardProgress();
     return 0;
 }
 

@@ -173,6 +173,10 @@ private:
     std::unique_ptr<RestoreJob> m_pRestoreJob;
     std::unique_ptr<StopRequest> m_pRestoreStop;
     bool m_bRestoreRunning = false;
+    // The run's result has arrived: from then on the taskbar shows only
+    // where it ended (a progress message still queued, handled inside the
+    // result box's message loop, must not undo the red state).
+    bool m_bRunEnded = false;
     bool m_bSessionEnding = false;
     bool m_bStopRequested = false;
     bool m_bAskingStop = false;

@@ -346,6 +346,7 @@ void CVantrelDlg::OnBnClickedRestore() {
     }
     m_bStopRequested = m_bCloseAfterRun = m_bFinishDeferred = false;
     m_bRestoreRunning = true;
+    m_bRunEnded = false;
     m_pRestoreThread = BeginWorkerThread(m_threadProc, m_pRestoreJob.get());
     if (!m_pRestoreThread) {
         // No worker, nothing restored: say so rather than stay silent.
@@ -369,6 +370,7 @@ LRESULT CVantrelDlg::OnRestoreFinished(WPARAM wParam, LPARAM) {
     // must never announce a restore that did not happen.
     if (!m_bRestoreRunning) return 0;
     const int resultCode = static_cast<int>(static_cast<std::int32_t>(wParam));
+    m_bRunEnded = true;
     ::KillTimer(m_hWnd, kRunViewTimer);
     // The taskbar shows where the run ended (the last value may have been
     // held back by the rate limit), red when it failed, until the box is

@@ -81,6 +81,10 @@ ZipBuilder ArchiveFor(Before before, const std::string& first) {
         if (first == "file-then-folder") {
             Stamp(zip.Add("x", "FILE DATA", 8));
             AddMarkedFolder(zip, "./x");
+        } else if (first == "two-cases") {
+            // Letters beyond ASCII that differ only in case.
+            Stamp(zip.Add("\xC3\x84.txt", "UPPER", 8)).flags = 0x800;
+            Stamp(zip.Add("\xC3\xA4.txt", "LOWER", 8)).flags = 0x800;
         } else {
             Stamp(zip.Add("x/y.txt", "IN X", 8));
             Stamp(zip.Add("x", "FILE DATA", 8));
@@ -114,6 +118,9 @@ TEST(Plan, AgreesWithTheRunAndTheRunKeepsOnlyWhatStoodThere) {
           EntryFailure::kTargetInTheWay, nullptr}, "folder-then-file"},
         {{"a file entry dropped over the run's own folder (keep)", Before::kNothing, P::kKeep, false, 1,
           EntryFailure::kTargetInTheWay, nullptr}, "folder-then-file"},
+        {{"two names one file on a folded file system planned as two files", Before::kNothing, P::kReplace, false,
+          platform::kNamesIgnoreCase ? 1 : -1, platform::kNamesIgnoreCase ? EntryFailure::kDuplicateName : kNone,
+          nullptr}, "two-cases"},
         {{"a folder entry over a newer link planned otherwise than run (newer)", Before::kNewerLink, P::kNewer, false,
           -1, kNone, "l"}, ""},
         {{"a folder entry over a link planned otherwise than run (replace)", Before::kNewerLink, P::kReplace, false, 0,

@@ -810,6 +810,49 @@ TEST_F(DialogFromOutside, TaskbarShowsProgressErrorAndClearsAfterTheResultBox) {
     }
 }
 
+// A run that reports how far it came, is held, then fails.
+struct ProgressThenFail {
+    static unsigned Proc(void* param) {
+        auto* job = static_cast<RestoreJob*>(param);
+        job->observer->OnRestoreStarted();
+        RestoreProgress p;
+        p.entriesTotal = 2;
+        p.entriesDone = 1;
+        p.bytesTotal = 100;
+        p.bytesDone = 50;
+        job->observer->OnRestoreProgress(p);
+        ::WaitForSingleObject(HeldRun::release, 20000);
+        job->observer->OnRestoreFinished(RESTORE_ENTRY_FAILED);
+        return 0;
+    }
+};
+
+TEST_F(DialogFromOutside, AProgressMessageHandledInTheResultBoxLeavesTheButtonRed) {
+    RecordingTaskbar bar(user);
+    OpenWith(&ProgressThenFail::Proc, &bar);
+    testsupport::TempFolder dest;
+    Select(good);
+    // A progress message still queued when the result box opens is
+    // handled by the box's own message loop.
+    user.inMessageBox = [&] {
+        if (user.Messages().size() != 2) return;
+        ::PostMessageW(hwnd(), WM_RESTORE_PROGRESS, 0, 0);
+        PumpPending(hwnd());
+    };
+    StartRun(dest.path().u16string());
+    ::SetEvent(HeldRun::release);
+    ASSERT_TRUE(WaitForRunEnd());
+    user.inMessageBox = nullptr;
+    ASSERT_EQ(user.Messages().size(), 2u);
+    bool red = false;
+    for (const auto& call : bar.calls) {
+        if (call.what == "error") red = true;
+        if (call.what == "clear") red = false;
+        EXPECT_FALSE(red && call.what == "progress") << "the plain bar shown over the red one";
+    }
+    EXPECT_EQ(bar.Count("error"), 1u);
+}
+
 TEST_F(DialogFromOutside, ProgressReachesTheTaskbarAtMostAFewTimesASecond) {
     BurstRun::release = HeldRun::release;
     BurstRun::burstOver = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -31,6 +31,7 @@ int ScriptedUser::ShowMessage(HWND owner, const std::u16string& text, const std:
     a.style = style;
     NoteRestoreButton(dialog, a);
     asked.push_back(a);
+    if (inMessageBox) inMessageBox();
     if (messageAnswers.empty()) return IDOK;
     const int answer = messageAnswers.front();
     messageAnswers.pop_front();

@@ -31,6 +31,9 @@ class ScriptedUser : public UserPrompts {
 public:
     // Answers in order; an empty queue answers IDOK / cancels the dialog.
     std::deque<int> messageAnswers;
+    // Run as each message box opens, where a real box starts its own
+    // message loop (and so handles what was queued for the dialog).
+    std::function<void()> inMessageBox;
     std::deque<std::optional<std::u16string>> files;    // nullopt: cancelled
     std::deque<std::optional<std::u16string>> folders;  // nullopt: cancelled
     std::vector<Asked> asked;
