@@ -65,6 +65,12 @@ struct RestoreChoices {
     // whatever `existing` says: restoring an archive again after a stopped
     // or killed run finishes only what is missing or cut short.
     bool skipIdentical = false;
+    // An entry that fails (damaged data, a refused name, a level in the
+    // way, a file that can't be written) is left as it stood and the run
+    // goes on with the next; it ends with RESTORE_ENTRY_FAILED naming the
+    // first, and the observer hears each (OnEntryFailed). A stop still
+    // stops. Off: the run stops at the first failure.
+    bool keepGoing = false;
 };
 
 // How an entry ended once confirmed.
@@ -97,6 +103,9 @@ public:
     // Entry `index` is confirmed, with its outcome: in catalogue order,
     // chosen entries only.
     virtual void OnEntryDone(std::int32_t /*index*/, EntryOutcome /*outcome*/) {}
+    // An entry the run went past (RestoreChoices::keepGoing): what stood at
+    // its path is as it was. In catalogue order with OnEntryDone.
+    virtual void OnEntryFailed(const RestoreFailure& /*failure*/) {}
     // Knowing bytesTotal costs one extra walk over the catalogue before the
     // first entry; observers that show no byte total leave it at 0.
     virtual bool WantsByteTotal() const { return false; }

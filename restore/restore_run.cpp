@@ -80,6 +80,10 @@ private:
     // the run on this thread alone. False when the run ends there; else
     // `next` is the entry after it.
     bool RestoreSeriallyFrom(std::int32_t failed, std::int32_t& next);
+    // Entry `index` failed on this thread as the serial run fails it (why_
+    // says why). With keepGoing the run notes it, leaves what stood at its
+    // path as it was, and goes on: true. False when the run ends here.
+    bool GoesOnPast(std::int32_t index);
     int EndFailed();
     int EndInterrupted();
 
@@ -97,6 +101,8 @@ private:
     std::unique_ptr<FillWorkers> workers_;  // none: everything on this thread
     ArchiveEntry record_;
     std::vector<FillVerdict> verdicts_;
+    std::int32_t failedEntries_ = 0;  // gone past (keepGoing)
+    RestoreFailure firstFailure_;
 };
 
 int Committer::Run() {
@@ -115,10 +121,18 @@ int Committer::Run() {
         }
         if (Stopped()) return EndInterrupted();
         if (!CommitEntry(next)) {
-            if (!workers_) return EndFailed();
+            if (!workers_) {
+                if (!GoesOnPast(next)) return EndFailed();
+                ++next;
+                continue;
+            }
             // With every earlier entry confirmed, no fill ran beside this
             // entry's steps: its failure is the serial run's own.
             if (!ledger_.OpenBefore(next)) {
+                if (GoesOnPast(next)) {
+                    ++next;
+                    continue;
+                }
                 workers_.reset();
                 return EndFailed();
             }
@@ -132,8 +146,26 @@ int Committer::Run() {
         }
         ++next;
     }
+    if (failedEntries_ > 0) {
+        why_ = firstFailure_;
+        return RESTORE_ENTRY_FAILED;
+    }
     why_ = RestoreFailure{};
     return RESTORE_OK;
+}
+
+bool Committer::GoesOnPast(std::int32_t index) {
+    if (!choices_.keepGoing || Stopped() || why_.reason == EntryFailure::kInterrupted ||
+        why_.reason == EntryFailure::kBadHandle)
+        return false;
+    if (why_.entryIndex < 0) why_.entryIndex = index;
+    if (failedEntries_++ == 0) firstFailure_ = why_;
+    ledger_.Failed(index, why_);
+    // The folders it made are gone again: the next entry asks for its
+    // levels anew.
+    known_.Forget();
+    ledger_.Confirm();
+    return true;
 }
 
 bool Committer::CommitEntry(std::int32_t index) {
@@ -297,7 +329,8 @@ bool Committer::RestoreSeriallyFrom(std::int32_t failed, std::int32_t& next) {
     ledger_.UndoAfter(first);
     known_.Forget();
     if (first >= count_) return true;
-    if (Stopped() || !CommitEntry(first)) return false;
+    if (Stopped()) return false;
+    if (!CommitEntry(first) && !GoesOnPast(first)) return false;
     ledger_.Confirm();
     next = first + 1;
     return true;

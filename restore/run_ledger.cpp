@@ -102,12 +102,37 @@ void Ledger::FillFinished(std::int32_t index, bool ok, const platform::FileIdent
     restored_.insert(identity);
 }
 
+void Ledger::Failed(std::int32_t index, const RestoreFailure& why, unsigned busyWaitMs) {
+    if (open_.empty() || open_.back().index != index) Begin(index, 0);
+    Open& entry = open_.back();
+    for (auto it = entry.made.rbegin(); it != entry.made.rend(); ++it) {
+        if (!it->folder) continue;
+        if (it->known) platform::RemoveIfMade(it->path, it->identity, true, busyWaitMs);
+        madeFolders_.erase(platform::NameKey(it->path));
+    }
+    entry.made.clear();
+    entry.state = State::kComplete;
+    entry.failed = true;
+    entry.failure = why;
+}
+
 std::int32_t Ledger::Confirm() {
     while (!open_.empty()) {
         const Open& entry = open_.front();
         if (entry.state == State::kFailed) return entry.index;
         if (entry.state != State::kComplete) return -1;
-        if (entry.counted) {
+        if (entry.failed) {
+            // Done with, not restored: the bar counts it, Confirmed() does not.
+            if (observer_) {
+                ++progress_.entriesDone;
+                progress_.bytesDone += entry.bytes;
+                observer_->OnEntryFailed(entry.failure);
+                if (meter_)
+                    meter_->Confirmed(entry.bytes);
+                else
+                    observer_->OnRestoreProgress(progress_);
+            }
+        } else if (entry.counted) {
             ++confirmed_;
             if (observer_) {
                 ++progress_.entriesDone;

@@ -64,6 +64,12 @@ public:
     // and is gone: its filler removed it, and the ledger won't again.
     void FillFinished(std::int32_t index, bool ok, const platform::FileIdentity& identity);
 
+    // Entry `index` (the last started, or one not started when its record
+    // could not be read) failed on the run thread and the run goes on past
+    // it: the folders it made go again (while empty and still the run's),
+    // and once confirmed the observer hears `why`.
+    void Failed(std::int32_t index, const RestoreFailure& why, unsigned busyWaitMs = platform::kBusyWaitMs);
+
     // Confirms, oldest first, every entry that is complete with all those
     // before it, telling the observer. -1, or the first entry whose file
     // failed.
@@ -116,6 +122,8 @@ private:
         std::u16string keptPath;
         bool counted = true;   // one of the entries the user chose
         bool checking = false; // another thread reads what stands there (Checking)
+        bool failed = false;   // gone past (Failed): `failure` says why
+        RestoreFailure failure;
         EntryOutcome outcome = EntryOutcome::kRestored;
         platform::FileIdentity identity;
     };
