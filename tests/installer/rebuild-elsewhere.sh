@@ -26,10 +26,22 @@ say() {
   echo "$@"
   if [ -n "${SORVANE_SUMMARY:-}" ]; then echo "$@" >>"$SORVANE_SUMMARY"; fi
 }
+# Whatever ends the run, the summary gets a line for it.
+reported=0
 fail_early() {
+  reported=1
   say "$title: FAILED before comparing: $*"
   exit 1
 }
+work=""
+finish() {
+  status=$?
+  if [ "$reported" = 0 ]; then say "$title: FAILED: ended with status $status before its result"; fi
+  if [ -n "$work" ]; then
+    if [ "${SORVANE_KEEP_REBUILD:-}" = 1 ]; then echo "second checkout kept in $work"; else rm -rf "$work"; fi
+  fi
+}
+trap finish EXIT
 
 [ -f "$first/CMakeCache.txt" ] || fail_early "no build in $first"
 first=$(cd "$first" && pwd)
@@ -41,16 +53,18 @@ isal_library=$(cache_value ISAL_LIBRARY)
 isal_root=$(cd "$(dirname "$isal_library")/.." && pwd)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/sorvane-rebuild.XXXXXX")
-if [ "${SORVANE_KEEP_REBUILD:-}" = 1 ]; then
-  trap 'echo "second checkout kept in $work"' EXIT
-else
-  trap 'rm -rf "$work"' EXIT
-fi
 clone=$work/second-checkout-of-sorvane
 build_name=out-windows
 
-# The same commit, checked out anew (every file with a new time), and the
-# working tree's changes on top: tracked files as a patch, new files copied.
+# Something else than the first build had, whatever that was.
+if [ "$(date +%z)" = +0900 ]; then zone=SRV+3:30; else zone=SRV-9; fi
+if [ "$(umask)" = 0077 ]; then mask=0022; else mask=0077; fi
+if [ "${LC_ALL:-${LANG:-}}" = C ]; then lang=C.UTF-8; else lang=C; fi
+
+# The same commit, checked out anew under that umask (every file with a
+# new time), and the working tree's changes on top: tracked files as a
+# patch, new files copied.
+umask "$mask"
 head=$(git -C "$top" rev-parse HEAD)
 git clone --quiet --no-checkout "$top" "$clone"
 git -C "$clone" fetch --quiet "$top" HEAD
@@ -64,10 +78,6 @@ fi
 mkdir -p "$clone/build-win-deps"
 cp -R "$isal_root" "$clone/build-win-deps/isal"
 
-# Something else than the first build had, whatever that was.
-if [ "$(date +%z)" = +0900 ]; then zone=SRV+3:30; else zone=SRV-9; fi
-if [ "$(umask)" = 0077 ]; then mask=0022; else mask=0077; fi
-if [ "${LC_ALL:-${LANG:-}}" = C ]; then lang=C.UTF-8; else lang=C; fi
 # Zip times count in steps of two seconds: at least that much later.
 sleep 2
 
@@ -75,7 +85,6 @@ echo "second build: $clone/$build_name, TZ=$zone (now $(TZ=$zone date '+%H:%M:%S
 log=$work/build.log
 started=$(date +%s)
 if ! (
-  umask "$mask"
   export TZ=$zone LC_ALL=$lang
   cmake -S "$clone" -B "$clone/$build_name" -DCMAKE_TOOLCHAIN_FILE="$clone/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE="$build_type" -DSORVANE_TESTS=OFF
@@ -110,7 +119,7 @@ for f in "${files[@]}"; do
   echo "  second: $(sha "$b")  $b"
   if [ -f "$a" ] && [ -f "$b" ]; then
     echo "  sizes $(stat -c %s "$a") and $(stat -c %s "$b"), $(cmp -l "$a" "$b" 2>/dev/null | wc -l) bytes differ; the first (offset, octal bytes):"
-    cmp -l "$a" "$b" 2>/dev/null | head -n 8 | sed 's/^/    /'
+    cmp -l "$a" "$b" 2>/dev/null | head -n 8 | sed 's/^/    /' || true
     case $f in
       *.exe)
         diff <(x86_64-w64-mingw32-objdump -p "$a" 2>&1 | tail -n +3) <(x86_64-w64-mingw32-objdump -p "$b" 2>&1 | tail -n +3) |
@@ -122,5 +131,6 @@ for f in "${files[@]}"; do
     esac
   fi
 done
+reported=1
 say "$title: $passed passed, $failed failed, 0 skipped"
 [ "$failed" -eq 0 ]
