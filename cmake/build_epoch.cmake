@@ -4,8 +4,8 @@
 # fixed time. So two builds of one commit carry the same time, whenever and
 # wherever they run, and anyone can rebuild a release and get its bytes.
 #
-# The fixed time is 2000-01-01 00:00:00 UTC: a zip's entry times start in
-# 1980, so the epoch itself can't be used.
+# The fixed time is 2000-01-01 00:00:00 UTC, not 0: a zip entry's time
+# can't be earlier than 1980.
 set(SORVANE_FALLBACK_EPOCH 946684800)
 
 if(DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")

@@ -10,9 +10,10 @@
 # folder of another name (with the working tree's changes, so both builds
 # see the same files), and only the packages are built there again: later,
 # in another build folder, another time zone, another umask and another
-# locale. ISA-L comes from this checkout's build-win-deps: the library
-# scripts/isal-mingw.sh builds holds no path or time of its own, and a
-# second build of it would cost a download. Then the set-up program, the
+# locale. ISA-L is the first build's, copied into the second checkout's
+# build-win-deps: scripts/isal-mingw.sh makes the same library in any
+# folder at any time (its bytes hold neither), so a second build of it
+# would only cost a download. Then the set-up program, the
 # portable zip, SHA256SUMS and both programs must equal the first build's,
 # one check each: the run ends with "TITLE: N passed, N failed, 0 skipped",
 # also appended to SORVANE_SUMMARY when that is set (scripts/test.sh).
@@ -77,9 +78,6 @@ fi
 (cd "$top" && git ls-files -z --others --exclude-standard) | tar -C "$top" --null -T - -cf - | tar -C "$clone" -xf -
 mkdir -p "$clone/build-win-deps"
 cp -R "$isal_root" "$clone/build-win-deps/isal"
-
-# Zip times count in steps of two seconds: at least that much later.
-sleep 2
 
 echo "second build: $clone/$build_name, TZ=$zone (now $(TZ=$zone date '+%H:%M:%S %z')), umask $mask, LC_ALL=$lang"
 log=$work/build.log
