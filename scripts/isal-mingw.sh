@@ -9,8 +9,10 @@
 # not touched); checks the tarballs against the SHA-256 sums of the .dsc;
 # unpacks it with Debian's patches; and builds the static library with
 # MinGW-w64 and nasm. FOLDER/isal then holds include/ (isa-l.h and
-# isa-l/*.h), lib/libisal.a and the licence, which CMake finds there. When
-# the library is already there, nothing is done, and nothing is fetched:
+# isa-l/*.h), lib/libisal.a and the licence, which CMake finds there. The
+# library holds no time and no folder name: the same Debian packages give
+# the same bytes in any FOLDER. When the library is already there, built
+# the way this script builds it, nothing is done, and nothing is fetched:
 # only the first run needs the network.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +20,12 @@ deps=${1:-$top/build-win-deps}
 mkdir -p "$deps"
 deps=$(cd "$deps" && pwd)
 prefix=$deps/isal
-if [ -f "$prefix/lib/libisal.a" ] && [ -f "$prefix/include/isa-l.h" ] && [ -f "$prefix/VERSION" ]; then
+# How the library is built, as its VERSION file says: one built another way
+# (before nasm was told to write no times) is built again, or the programs
+# would differ from those of a checkout that has the new one.
+recipe="built with MinGW-w64 and nasm --reproducible"
+if [ -f "$prefix/lib/libisal.a" ] && [ -f "$prefix/include/isa-l.h" ] && [ -f "$prefix/VERSION" ] &&
+  grep -qF "$recipe" "$prefix/VERSION"; then
   echo "ISA-L for MinGW: $(cat "$prefix/VERSION"), in $prefix"
   exit 0
 fi
@@ -78,8 +85,15 @@ version=$(sed -n 's/^Version: //p' "$dsc")
 
 tree=$source_dir/libisal
 dpkg-source --no-check -x "$dsc" "$tree" >/dev/null
+# nasm writes the time it ran into every object's header unless told not
+# to: through this stand-in, found first on PATH, the library holds no
+# time of its own and comes out the same on every machine.
+wrappers=$deps/tools
+mkdir -p "$wrappers"
+printf '#!/bin/sh\nexec %s --reproducible "$@"\n' "$(command -v nasm)" >"$wrappers/nasm"
+chmod +x "$wrappers/nasm"
 echo "ISA-L for MinGW: building libisal $version"
-make -C "$tree" -f Makefile.unx -j "$(nproc)" arch=mingw AS=nasm \
+PATH=$wrappers:$PATH make -C "$tree" -f Makefile.unx -j "$(nproc)" arch=mingw AS=nasm \
   CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-ar lib isa-l.h >"$deps/isal-build.log" 2>&1 ||
   { tail -n 30 "$deps/isal-build.log" >&2; exit 1; }
 
@@ -91,6 +105,6 @@ for h in crc.h crc64.h erasure_code.h gf_vect_mul.h igzip_lib.h mem_routines.h r
   cp "$tree/include/$h" "$prefix/include/isa-l/"
 done
 cp "$tree/LICENSE" "$prefix/LICENSE"
-echo "libisal $version (Debian source package, built with MinGW-w64 and nasm)" >"$prefix/VERSION"
-rm -rf "$tree" "$apt_dir"
+echo "libisal $version (Debian source package, $recipe)" >"$prefix/VERSION"
+rm -rf "$tree" "$apt_dir" "$wrappers"
 echo "ISA-L for MinGW: $(cat "$prefix/VERSION"), in $prefix"

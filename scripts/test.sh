@@ -6,7 +6,9 @@
 # of its own (scripts/wine-session.sh: its own server and virtual display,
 # whatever an earlier run left on the prefix ended first, nothing left
 # running afterwards); the Windows packages are installed and uninstalled
-# there in a Wine prefix made for the run.
+# there in a Wine prefix made for the run. Last, the Windows packages are
+# built once more from a second checkout, elsewhere, and must come out
+# byte for byte the same (tests/installer/rebuild-elsewhere.sh).
 #
 # Each suite names the test programs it expects; one that has no tests (not
 # built, or its tests could not be listed) fails the run, and so does a
@@ -48,6 +50,9 @@ echo "== native tests, inflating with zlib"
 echo "== Windows tests under Wine"
 "$top/scripts/wine-session.sh" "$suites" Windows build-win "${portable[@]}" "${windows_only[@]}" -- -j "$jobs" ||
   status=1
+
+echo "== Windows packages, built again from a second checkout"
+"$top/tests/installer/rebuild-elsewhere.sh" build-win || status=1
 
 echo
 echo "== what ran"

@@ -1,9 +1,12 @@
 # Build steps of the Windows packages, run with cmake -P:
 #
 #   -DMODE=stage -DSTAGE=DIR -DSTAMP=FILE -DPROGRAMS=a.exe|b.exe -DREADME=FILE -DNOTICES=x.txt|y.txt
+#               -DEPOCH=SECONDS
 #     lays out exactly what both packages hold, under DIR (emptied first):
 #     the programs, readme.txt and notices\*.txt, the texts with Windows
 #     line ends, so that Notepad of every supported Windows shows them;
+#     every file with the build's time SECONDS and the same permissions
+#     whatever the umask, which is what the portable zip stores of them;
 #     then touches FILE.
 #   -DMODE=checksums -DOUT=SHA256SUMS -DFILES=setup.exe|portable.zip
 #     writes and prints the SHA-256 of each package, the figures README
@@ -22,6 +25,9 @@ foreach(list PROGRAMS NOTICES FILES)
 endforeach()
 
 if(MODE STREQUAL "stage")
+  if(NOT EPOCH MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "package.cmake: stage needs -DEPOCH=SECONDS, the build's time")
+  endif()
   file(REMOVE_RECURSE "${STAGE}")
   file(MAKE_DIRECTORY "${STAGE}/notices")
   foreach(program IN LISTS PROGRAMS)
@@ -38,6 +44,17 @@ if(MODE STREQUAL "stage")
     get_filename_component(name "${notice}" NAME)
     WriteWindowsText("${notice}" "${STAGE}/notices/${name}")
   endforeach()
+  # The time and the permissions the zip stores; a Windows program needs
+  # no execute bit.
+  file(GLOB_RECURSE staged LIST_DIRECTORIES false "${STAGE}/*")
+  list(SORT staged)
+  file(CHMOD ${staged} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  file(CHMOD "${STAGE}" "${STAGE}/notices" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+       GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  execute_process(COMMAND touch -m -d "@${EPOCH}" ${staged} "${STAGE}/notices" "${STAGE}" RESULT_VARIABLE touched)
+  if(NOT touched EQUAL 0)
+    message(FATAL_ERROR "package.cmake: could not give the staged files the build's time ${EPOCH}")
+  endif()
   file(TOUCH "${STAMP}")
 elseif(MODE STREQUAL "checksums")
   set(lines "")

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -163,6 +165,60 @@ TEST(Packages, PortableZipHoldsExactlyTheProgramsReadMeAndNotices) {
     std::set<std::u16string> expectedNames;
     for (const auto& [name, bytes] : expected) expectedNames.insert(name);
     EXPECT_EQ(names, expectedNames);
+}
+
+// A zip's time of day and date, as an entry stores them (two-second steps).
+std::uint32_t DosTimeOf(std::time_t seconds) {
+    std::tm utc{};
+    gmtime_s(&utc, &seconds);
+    const std::uint32_t time = (utc.tm_hour << 11) | (utc.tm_min << 5) | (utc.tm_sec / 2);
+    const std::uint32_t date = ((utc.tm_year - 80) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday;
+    return date << 16 | time;
+}
+
+// What the portable zip stores of each file besides its name and bytes
+// must be the same on every build machine: the build's one time (as a DOS
+// time in UTC, whatever the machine's time zone), the same permissions
+// whatever the umask, and no extra field, where the build machine's user
+// and group and the files' other times would go. A second build on the
+// same machine, as the rebuild test makes, has the same user and group:
+// only this sees them.
+TEST(Packages, PortableZipStoresNothingOfTheBuildMachine) {
+    const std::string zip = FileText(PortablePackage());
+    const auto u16 = [&](std::size_t at) -> std::uint32_t {
+        return at + 2 <= zip.size() ? std::uint8_t(zip[at]) | std::uint8_t(zip[at + 1]) << 8 : 0xFFFFFFFFu;
+    };
+    const auto u32 = [&](std::size_t at) -> std::uint32_t {
+        return at + 4 <= zip.size() ? u16(at) | u16(at + 2) << 16 : 0xFFFFFFFFu;
+    };
+    const std::size_t end = zip.rfind(std::string("PK\x05\x06", 4));
+    ASSERT_NE(end, std::string::npos) << "no end of central directory";
+    const std::uint32_t count = u16(end + 10);
+    ASSERT_GT(count, 3u);
+    // The staged files have the build's time; an odd second goes up to the
+    // next even one.
+    const std::uint32_t buildTimes[] = {DosTimeOf(SORVANE_BUILD_EPOCH), DosTimeOf(SORVANE_BUILD_EPOCH + 1)};
+    std::size_t at = u32(end + 16);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        ASSERT_EQ(u32(at), 0x02014B50u) << "central directory entry " << i;
+        const std::string name = zip.substr(at + 46, u16(at + 28));
+        const std::size_t local = u32(at + 42);
+        ASSERT_EQ(u32(local), 0x04034B50u) << name;
+        const std::uint32_t stored = u32(at + 12);
+        const struct {
+            const char* fault;
+            std::uint32_t found;
+            std::uint32_t expected;
+        } cases[] = {
+            {"an extra field in the central directory", u16(at + 30), 0},
+            {"an extra field in the local header", u16(local + 28), 0},
+            {"the local header's time differs from the directory's", u32(local + 10), stored},
+            {"a time other than the build's", stored == buildTimes[1] ? buildTimes[0] : stored, buildTimes[0]},
+            {"permissions other than rw-r--r--", u32(at + 38) >> 16, 0100644},
+        };
+        for (const auto& c : cases) EXPECT_EQ(c.found, c.expected) << name << ": " << c.fault;
+        at += 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
+    }
 }
 
 TEST(Packages, SetupManifestAsksForAnAdministratorAndTheSystemsCommonControls) {
