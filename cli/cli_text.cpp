@@ -12,7 +12,9 @@
 
 std::string UsageText() {
     return "usage: sorvane-cli restore ARCHIVE FOLDER [MEMBER...] [-x MEMBER] [--existing=WHAT] [--skip-identical]\n"
+           "                              [--keep-going]\n"
            "       sorvane-cli plan ARCHIVE FOLDER [MEMBER...] [-x MEMBER] [--existing=WHAT] [--skip-identical]\n"
+           "                              [--keep-going]\n"
            "       sorvane-cli test ARCHIVE [MEMBER...] [-x MEMBER] [--quiet]\n"
            "       sorvane-cli list ARCHIVE [MEMBER...] [-x MEMBER]\n"
            "       sorvane-cli info BACKUP-FILE\n"
@@ -36,6 +38,9 @@ std::string UsageText() {
            "--skip-identical              leaves a file that holds its entry already (same size,\n"
            "                              time and CRC-32): restoring again finishes only what is\n"
            "                              missing or cut short\n"
+           "--keep-going                  goes on past an entry that fails (damaged, refused, can't be\n"
+           "                              written), leaving what stands at its path as it is, and\n"
+           "                              names every such entry at the end (exit status 5)\n"
            "-q, --quiet                   test: prints only damaged entries and the summary\n"
            "Options may stand anywhere; -- ends them.\n"
            "\n"

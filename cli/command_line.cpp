@@ -63,6 +63,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, unsigned takes, Comm
             line.skipIdentical = true;
         } else if ((takes & kTakesQuiet) && (a == "--quiet" || a == "-q")) {
             line.quiet = true;
+        } else if ((takes & kTakesKeepGoing) && a == "--keep-going") {
+            line.keepGoing = true;
         } else {
             error = "unknown option \"" + a + "\"";
             return false;
@@ -74,7 +76,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, unsigned takes, Comm
 bool ReadRestoreLine(const std::vector<std::string>& args, RestoreLine& read) {
     std::string error;
     CommandLine& line = read.line;
-    if (!ParseCommandLine(args, kTakesExclude | kTakesExisting | kTakesSkipIdentical, line, error) ||
+    if (!ParseCommandLine(args, kTakesExclude | kTakesExisting | kTakesSkipIdentical | kTakesKeepGoing, line, error) ||
         line.operands.size() < 2 || line.operands[0].empty() || line.operands[1].empty()) {
         if (!error.empty()) WriteErr("sorvane-cli: " + error + "\n");
         WriteErr(UsageText());
@@ -89,6 +91,7 @@ bool ReadRestoreLine(const std::vector<std::string>& args, RestoreLine& read) {
     if (members != Chosen::kAll) read.choices.entries = &read.chosen;
     read.choices.existing = line.existing;
     read.choices.skipIdentical = line.skipIdentical;
+    read.choices.keepGoing = line.keepGoing;
     return true;
 }
 

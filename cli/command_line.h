@@ -7,6 +7,7 @@
 //   --existing=replace|keep|newer what to do with what stands at an entry's path
 //   --skip-identical              leave files that hold their entry already
 //   -q, --quiet                   (test) only damage and the summary
+//   --keep-going                  (restore, plan) go on past entries that fail
 
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ enum CommandOption : unsigned {
     kTakesExisting = 2,
     kTakesSkipIdentical = 4,
     kTakesQuiet = 8,
+    kTakesKeepGoing = 16,
 };
 
 struct CommandLine {
@@ -29,11 +31,12 @@ struct CommandLine {
     bool existingGiven = false;
     bool skipIdentical = false;
     bool quiet = false;
+    bool keepGoing = false;
 
     // Whether the user asked for anything beyond the whole archive as it
     // is replaced today.
     bool ChoosesAnything(std::size_t fixedOperands) const {
-        return operands.size() > fixedOperands || !excludes.empty() || existingGiven || skipIdentical;
+        return operands.size() > fixedOperands || !excludes.empty() || existingGiven || skipIdentical || keepGoing;
     }
 };
 

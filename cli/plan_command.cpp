@@ -91,7 +91,14 @@ int RunPlanCommand(const std::vector<std::string>& args) {
            identical.Text("identical") + ", " + kept.Text("keep") + ", " + refused.Text("refused") + "\n";
     if (newerReplaced > 0)
         out += "a restore would replace " + std::to_string(newerReplaced) + " files newer than the backup's\n";
-    if (stop) {
+    if (stop && read.line.keepGoing) {
+        // Refusals the plan can see; damaged data shows only when read
+        // (test ARCHIVE finds it).
+        out += "a restore going on past failures would restore " + std::to_string(all.entries - refused.entries) +
+               " entries and leave " + std::to_string(refused.entries) + " as they stand, the first at entry " +
+               std::to_string(stop->index) + " \"" + PrintableName(stop->name) + "\": " + EntryReason(WhyRefused(*stop)) +
+               "\n";
+    } else if (stop) {
         out += "a restore would stop at entry " + std::to_string(stop->index) + " \"" + PrintableName(stop->name) +
                "\": " + EntryReason(WhyRefused(*stop)) + "\n";
     }

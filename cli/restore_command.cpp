@@ -32,7 +32,9 @@ public:
         case EntryOutcome::kIdentical: ++identical; break;
         }
     }
+    void OnEntryFailed(const RestoreFailure& failure) override { failed.push_back(failure); }
     std::int32_t restored = 0, kept = 0, identical = 0;
+    std::vector<RestoreFailure> failed;  // gone past, with --keep-going
 };
 
 }  // namespace
@@ -62,13 +64,19 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
     }
 
     WriteOut(job.resultCode == RESTORE_OK ? kRestoreDone : kRestoreFailed);
+    // Every entry gone past, named as test names a damaged one.
+    std::string failures;
+    for (const RestoreFailure& failed : progress.failed) failures += RestoreFailureLine(RESTORE_ENTRY_FAILED, failed, true);
+    WriteErr(failures);
     if (read.line.ChoosesAnything(2) && job.resultCode != RESTORE_NO_ARCHIVE && job.resultCode != RESTORE_OPEN_FAILED &&
         job.resultCode != RESTORE_COUNT_FAILED) {
         WriteOut("restored " + std::to_string(progress.restored) + ", kept " + std::to_string(progress.kept) +
-                 ", identical " + std::to_string(progress.identical) + " of " +
+                 ", identical " + std::to_string(progress.identical) +
+                 (read.line.keepGoing ? ", failed " + std::to_string(progress.failed.size()) : std::string()) + " of " +
                  std::to_string(progress.Last().entriesTotal) + " entries\n");
     }
     if (job.resultCode == RESTORE_OK) return 0;
+    if (!progress.failed.empty()) return -job.resultCode;  // each named above
     WriteErr(RestoreFailureLine(job.resultCode, job.failure, platform::PathExists(archive)));
     return -job.resultCode;
 }

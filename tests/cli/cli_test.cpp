@@ -448,3 +448,46 @@ TEST(Cli, AnUnreadableRecordIsDamageWhateverTheMembers) {
 }
 
 }  // namespace
+
+namespace {
+
+// --keep-going restores every intact entry and names each one it went past.
+TEST(Cli, KeepGoingRestoresTheRestAndNamesWhatItLeft) {
+    testsupport::TempFolder box;
+    ZipBuilder zip;
+    for (int i = 0; i < 8; ++i) {
+        std::string name = "f";
+        name += std::to_string(i);
+        name += ".txt";
+        if (i == 3) name = "../escape.txt";
+        auto& e = zip.Add(name, std::string(3000 + i, 'x'), 8);
+        if (i == 1 || i == 4 || i == 6) e.localOverride.crc32 = e.centralOverride.crc32 = 7;
+    }
+    WriteZip(box, zip);
+    ASSERT_TRUE(std::filesystem::create_directories(box / "out"));
+    ASSERT_TRUE(testsupport::WriteFileBytes(box / "out/f4.txt", testzip::ToBytes("WHAT STOOD THERE")));
+    const std::string archive = Utf8(box / "archive.zip"), out = Utf8(box / "out");
+    const std::string crc = "CRC-32 mismatch: the data differs from what was stored (result 0x400)\n";
+    const auto plan = Cli({"plan", archive, out, "--keep-going"}, box.path());
+    EXPECT_EQ(plan.exitCode, 0) << plan.err;
+    EXPECT_TRUE(Contains(plan.out, "a restore going on past failures would restore 7 entries and leave 1 as they "
+                                   "stand, the first at entry 3 \"../escape.txt\": unsafe name"))
+        << plan.out;
+    const auto r = Cli({"restore", archive, out, "--keep-going"}, box.path());
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(r.out, kFailed + "restored 4, kept 0, identical 0, failed 4 of 8 entries\n");
+    EXPECT_EQ(r.err, "error -5: entry 1 \"f1.txt\": " + crc +
+                         "error -5: entry 3 \"../escape.txt\": unsafe name: it would leave the destination folder\n"
+                         "error -5: entry 4 \"f4.txt\": " + crc +
+                         "error -5: entry 6 \"f6.txt\": " + crc);
+    EXPECT_EQ(Restored(box / "out"), (std::vector<std::string>{"f0.txt", "f2.txt", "f4.txt", "f5.txt", "f7.txt"}));
+    const auto stood = testsupport::ReadFileBytes(box / "out/f4.txt");
+    EXPECT_EQ(std::string(stood.begin(), stood.end()), "WHAT STOOD THERE");
+    EXPECT_FALSE(std::filesystem::exists(box / "escape.txt"));
+    // Without it, the run stops at the first failure, as it always did.
+    const auto stops = Cli({"restore", archive, Utf8(box / "out2")}, box.path());
+    EXPECT_EQ(stops.exitCode, 5);
+    EXPECT_EQ(Restored(box / "out2"), std::vector<std::string>{"f0.txt"});
+}
+
+}  // namespace
