@@ -2,6 +2,7 @@
 // the ranges the Windows calls accept.
 
 #include "platform/file_time.h"
+#include "platform/local_time.h"
 
 namespace platform {
 namespace {
@@ -48,6 +49,24 @@ bool DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTim
     // Windows refuses a day beyond the month's end only through the calendar
     // check below, and seconds up to 58 are the only ones a DOS time holds.
     return CalendarToFileTime(c, fileTime);
+}
+
+bool LocalDosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime) {
+    // The words are checked as Windows checks them first: mktime would roll
+    // a day 31 of April over into May instead of refusing it.
+    FileTime asTheyStand = 0;
+    if (!DosDateTimeToFileTime(dosDate, dosTime, asTheyStand)) return false;
+    CalendarTime c;
+    c.year = 1980 + (dosDate >> 9);
+    c.month = (dosDate >> 5) & 0x0F;
+    c.day = dosDate & 0x1F;
+    c.hour = dosTime >> 11;
+    c.minute = (dosTime >> 5) & 0x3F;
+    c.second = (dosTime & 0x1F) * 2;
+    std::int64_t seconds = 0;
+    if (!LocalCalendarToSeconds(c, seconds)) return false;
+    fileTime = static_cast<FileTime>(seconds + kFileTimeUnixEpochSeconds) * 10000000u;
+    return true;
 }
 
 }  // namespace platform

@@ -13,6 +13,21 @@ bool DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTim
     return true;
 }
 
+bool LocalDosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime) {
+    // DosDateTimeToFileTime only lays the fields out; the zone's offset for
+    // that very date (standard or daylight time) comes from
+    // TzSpecificLocalTimeToSystemTime. LocalFileTimeToFileTime would apply
+    // today's offset to every date.
+    FILETIME asTheyStand{};
+    SYSTEMTIME local{}, utc{};
+    FILETIME ft{};
+    if (!::DosDateTimeToFileTime(dosDate, dosTime, &asTheyStand) || !::FileTimeToSystemTime(&asTheyStand, &local) ||
+        !::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) || !::SystemTimeToFileTime(&utc, &ft))
+        return false;
+    fileTime = (static_cast<FileTime>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return true;
+}
+
 bool CalendarToFileTime(const CalendarTime& c, FileTime& fileTime) {
     SYSTEMTIME st{};
     st.wYear = static_cast<WORD>(c.year);
