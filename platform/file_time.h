@@ -26,10 +26,10 @@ bool DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTim
 // MS-DOS date and time words read as what they are, the local wall clock of
 // the machine that wrote them, and given as a UTC file time: the offset of
 // this process's time zone on that date, daylight saving included (POSIX:
-// the C library's local time, honouring TZ; Windows: the active time zone
-// through TzSpecificLocalTimeToSystemTime). False, with `fileTime`
-// untouched, for the words DosDateTimeToFileTime refuses, or when the zone
-// can't place the moment.
+// the C library's local time, in the zone tzset last read from TZ;
+// Windows: the active time zone through TzSpecificLocalTimeToSystemTime).
+// False, with `fileTime` untouched, for the words DosDateTimeToFileTime
+// refuses, or when the zone can't place the moment.
 bool LocalDosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime);
 
 // Calendar fields read as UTC (SystemTimeToFileTime). False, with `fileTime`

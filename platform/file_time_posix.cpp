@@ -1,8 +1,9 @@
 // POSIX stand-ins for DosDateTimeToFileTime and SystemTimeToFileTime, with
 // the ranges the Windows calls accept.
 
+#include <ctime>
+
 #include "platform/file_time.h"
-#include "platform/local_time.h"
 
 namespace platform {
 namespace {
@@ -52,20 +53,32 @@ bool DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTim
 }
 
 bool LocalDosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime) {
-    // The words are checked as Windows checks them first: mktime would roll
-    // a day 31 of April over into May instead of refusing it.
+    // The words are checked as Windows checks them; the fields read as UTC
+    // give the instant the wall clock would show with no offset.
     FileTime asTheyStand = 0;
     if (!DosDateTimeToFileTime(dosDate, dosTime, asTheyStand)) return false;
-    CalendarTime c;
-    c.year = 1980 + (dosDate >> 9);
-    c.month = (dosDate >> 5) & 0x0F;
-    c.day = dosDate & 0x1F;
-    c.hour = dosTime >> 11;
-    c.minute = (dosTime >> 5) & 0x3F;
-    c.second = (dosTime & 0x1F) * 2;
-    std::int64_t seconds = 0;
-    if (!LocalCalendarToSeconds(c, seconds)) return false;
-    fileTime = static_cast<FileTime>(seconds + kFileTimeUnixEpochSeconds) * 10000000u;
+    const std::int64_t wall = static_cast<std::int64_t>(asTheyStand / 10000000u) - kFileTimeUnixEpochSeconds;
+    // The instant is the wall clock less the offset in force then, which
+    // depends on the instant: found from localtime_r's offsets, taken again
+    // once so that a date across a change of offset (daylight saving) gets
+    // that date's own. mktime would do the same but looks at the zone's
+    // file again on every call: a second per 100,000 entries. A wall clock
+    // time that a change skips lands within the hour it skips.
+    auto offsetAt = [](std::int64_t t, long& offset) {
+        const std::time_t tt = static_cast<std::time_t>(t);
+        std::tm fields{};
+        if (!::localtime_r(&tt, &fields)) return false;
+        offset = fields.tm_gmtoff;
+        return true;
+    };
+    long offset = 0;
+    if (!offsetAt(wall, offset)) return false;
+    std::int64_t instant = wall - offset;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!offsetAt(instant, offset)) return false;
+        instant = wall - offset;
+    }
+    fileTime = static_cast<FileTime>(instant + kFileTimeUnixEpochSeconds) * 10000000u;
     return true;
 }
 
