@@ -27,7 +27,8 @@ bool DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTim
 // the machine that wrote them, and given as a UTC file time: the offset of
 // this process's time zone on that date, daylight saving included (POSIX:
 // the C library's local time, in the zone tzset last read from TZ;
-// Windows: the active time zone through TzSpecificLocalTimeToSystemTime).
+// Windows: the active time zone, read at most a second before, through
+// TzSpecificLocalTimeToSystemTime).
 // False, with `fileTime` untouched, for the words DosDateTimeToFileTime
 // refuses, or when the zone can't place the moment.
 bool LocalDosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime);

@@ -315,7 +315,14 @@ TEST(Cli, ListShowsTheTimesARestoreSets) {
             << z.zone;
     }
     testsupport::RestoreTimeZone();
-    if (ran == 0) GTEST_SKIP() << "no row's zone is this process's";
+    if (ran == 0) {
+        // Whatever the zone, the NTFS times are UTC already.
+        const auto r = Cli({"list", Utf8(box / "archive.zip")}, box.path());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(Contains(r.out, "\t2021-03-04 05:06:07.1234567\t2021-03-05 00:00:00.0000001\t"
+                                    "2019-01-01 00:00:00\tntfs.txt\n"))
+            << r.out;
+    }
 }
 
 // The archive the member tests restore from: two folders of files, and an
