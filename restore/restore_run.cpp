@@ -202,7 +202,10 @@ bool Committer::CommitEntry(std::int32_t index) {
         EntryOutcome outcome = EntryOutcome::kRestored;
         if (!RestoreFolderEntry(prepared, &ledger_, &why_, &outcome)) return false;
         ledger_.Complete(nullptr, outcome);
-        folderTimes_.push_back({index, FolderOf(prepared.plan), TimesOf(prepared.found), true});
+        // A folder that stood there takes its entry's times only when the
+        // user lets the archive replace what stands; kept is untouched.
+        if (outcome == EntryOutcome::kRestored || choices_.existing == ExistingPolicy::kReplace)
+            folderTimes_.push_back({index, FolderOf(prepared.plan), TimesOf(prepared.found), true});
         return true;
     }
     if (!CanHoldFile(prepared, &why_)) return false;

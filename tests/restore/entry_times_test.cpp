@@ -286,6 +286,34 @@ TEST(EntryTimes, AMemberRestoreGivesTheFoldersItMakesTheirEntriesTimes) {
     }
 }
 
+TEST(EntryTimes, AFolderThatStoodThereTakesItsEntrysTimesOnlyWhenReplaced) {
+    const platform::FileTime before = Utc(2010, 6, 1, 0, 0, 0);
+    struct Case {
+        const char* fault;
+        ExistingPolicy policy;
+        platform::FileTime expected;
+    };
+    const Case cases[] = {
+        {"replace leaving a folder that stood there with its old time", ExistingPolicy::kReplace, kFolderNtfsWrite},
+        {"keep changing the time of a folder it keeps", ExistingPolicy::kKeep, before},
+        {"newer changing the time of a folder it keeps", ExistingPolicy::kNewer, before},
+    };
+    for (const auto& c : cases) {
+        for (const int producers : {0, 2}) {
+            SCOPED_TRACE(restoretest::RunTrace(c.fault, producers));
+            Sandbox box;
+            fs::create_directories(box.DestPath("d"));
+            ASSERT_TRUE(platform::SetFolderTimes(box.DestU16("d"), 0, before, before));
+            ZipBuilder zip;
+            zip.AddFolder("d/").centralExtra = ExtraField({NtfsBlock(kFolderNtfsWrite, kFolderNtfsAccess, 0)});
+            zip.Add("other.txt", "x");
+            box.WriteArchive(zip);
+            ASSERT_EQ(Restore(box, producers, RestoreChoices{nullptr, c.policy, false}), RESTORE_OK);
+            EXPECT_EQ(platform::ReadPathIdentity(box.DestU16("d")).writeTime, c.expected);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // An archive as 7z writes it, against what `7z x` leaves
 // (tests/data/restore/README.md).
