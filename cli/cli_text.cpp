@@ -153,8 +153,15 @@ std::string FormatFileTimeUtc(std::uint64_t fileTime) {
     const std::int64_t seconds =
         static_cast<std::int64_t>(fileTime / 10000000u) - platform::kFileTimeUnixEpochSeconds;
     const platform::CalendarTime t = platform::UtcCalendarFromUnixSeconds(seconds);
-    char text[40];
+    char text[48];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                   t.second);
+    // A time finer than the second (from an NTFS field) is shown to the
+    // 100 ns it is set to; whole seconds keep their short form.
+    if (const auto units = static_cast<unsigned>(fileTime % 10000000u); units != 0) {
+        char fraction[16];
+        std::snprintf(fraction, sizeof fraction, ".%07u", units);
+        return std::string(text) + fraction;
+    }
     return text;
 }

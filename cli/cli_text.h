@@ -30,5 +30,6 @@ std::string EntryReason(const RestoreFailure& failure);
 // escape would reach the terminal) are written as \xNN.
 std::string PrintableName(const std::u16string& name);
 
-// A Windows file time as UTC "YYYY-MM-DD HH:MM:SS".
+// A Windows file time as UTC "YYYY-MM-DD HH:MM:SS", with ".FFFFFFF" (100 ns
+// units) after it when the time is not a whole second.
 std::string FormatFileTimeUtc(std::uint64_t fileTime);

@@ -23,6 +23,16 @@ struct CalendarTime {
 // above 12, day 0, hour above 23, minute above 59, seconds above 59).
 bool DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime);
 
+// MS-DOS date and time words read as what they are, the local wall clock of
+// the machine that wrote them, and given as a UTC file time: the offset of
+// this process's time zone on that date, daylight saving included (POSIX:
+// the C library's local time, in the zone tzset last read from TZ;
+// Windows: the active time zone, read at most a second before, through
+// TzSpecificLocalTimeToSystemTime).
+// False, with `fileTime` untouched, for the words DosDateTimeToFileTime
+// refuses, or when the zone can't place the moment.
+bool LocalDosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime);
+
 // Calendar fields read as UTC (SystemTimeToFileTime). False, with `fileTime`
 // untouched, for fields out of range (years 1601..30827, real day of month).
 bool CalendarToFileTime(const CalendarTime& calendar, FileTime& fileTime);

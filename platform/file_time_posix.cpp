@@ -1,6 +1,8 @@
 // POSIX stand-ins for DosDateTimeToFileTime and SystemTimeToFileTime, with
 // the ranges the Windows calls accept.
 
+#include <ctime>
+
 #include "platform/file_time.h"
 
 namespace platform {
@@ -48,6 +50,36 @@ bool DosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTim
     // Windows refuses a day beyond the month's end only through the calendar
     // check below, and seconds up to 58 are the only ones a DOS time holds.
     return CalendarToFileTime(c, fileTime);
+}
+
+bool LocalDosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTime& fileTime) {
+    // The words are checked as Windows checks them; the fields read as UTC
+    // give the instant the wall clock would show with no offset.
+    FileTime asTheyStand = 0;
+    if (!DosDateTimeToFileTime(dosDate, dosTime, asTheyStand)) return false;
+    const std::int64_t wall = static_cast<std::int64_t>(asTheyStand / 10000000u) - kFileTimeUnixEpochSeconds;
+    // The instant is the wall clock less the offset in force then, which
+    // depends on the instant: found from localtime_r's offsets, taken again
+    // once so that a date across a change of offset (daylight saving) gets
+    // that date's own. mktime would do the same but looks at the zone's
+    // file again on every call: a second per 100,000 entries. A wall clock
+    // time that a change skips lands within the hour it skips.
+    auto offsetAt = [](std::int64_t t, long& offset) {
+        const std::time_t tt = static_cast<std::time_t>(t);
+        std::tm fields{};
+        if (!::localtime_r(&tt, &fields)) return false;
+        offset = fields.tm_gmtoff;
+        return true;
+    };
+    long offset = 0;
+    if (!offsetAt(wall, offset)) return false;
+    std::int64_t instant = wall - offset;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!offsetAt(instant, offset)) return false;
+        instant = wall - offset;
+    }
+    fileTime = static_cast<FileTime>(instant + kFileTimeUnixEpochSeconds) * 10000000u;
+    return true;
 }
 
 }  // namespace platform

@@ -126,6 +126,12 @@ bool FindAny(const std::u16string& path);
 // the new path is itself replaced, never what it leads to.
 bool MoveReplacing(const std::u16string& from, const std::u16string& to, Refusal* why = nullptr);
 
+// Sets a folder's creation (where the file system keeps one), last-access
+// and last-write times; a time of 0 is left as it is. A link or junction at
+// the path has its own times set, never its target's. False when the OS
+// refuses.
+bool SetFolderTimes(const std::u16string& path, FileTime creation, FileTime access, FileTime write);
+
 // A file a move has just put at `path`, completed there: Windows gives a
 // file that replaces another by a move the old one's creation time
 // ("tunnelling", NTFS and FAT alike), and FAT numbers a file anew when it
@@ -158,6 +164,8 @@ struct PathIdentity {
     bool regular = false;  // a plain file: not a folder, a link, a pipe or a device
     std::uint64_t size = 0;      // of a plain file
     FileTime writeTime = 0;      // last write, of whatever stands there (a link itself)
+    FileTime accessTime = 0;     // last access, likewise
+    FileTime creationTime = 0;   // Windows only (0 on POSIX)
     FileIdentity identity;
 };
 PathIdentity ReadPathIdentity(const std::u16string& path);

@@ -216,9 +216,26 @@ PathIdentity ReadPathIdentity(const std::u16string& path) {
     result.regular = S_ISREG(st.st_mode);
     result.size = result.regular ? static_cast<std::uint64_t>(st.st_size) : 0;
     result.writeTime = FileTimeOf(st.st_mtim);
+    result.accessTime = FileTimeOf(st.st_atim);
     result.identity.volume = static_cast<std::uint64_t>(st.st_dev);
     result.identity.index = static_cast<std::uint64_t>(st.st_ino);
     return result;
+}
+
+bool SetFolderTimes(const std::u16string& path, FileTime /*creation*/, FileTime access, FileTime write) {
+    const std::string p = Native(path);
+    if (p.empty()) return false;
+    // No settable creation time here; the nanosecond fields take the 100 ns
+    // units whole.
+    auto spec = [](FileTime t) {
+        if (t == 0) return timespec{0, UTIME_OMIT};
+        const std::int64_t units = static_cast<std::int64_t>(t) - kFileTimeUnixEpochSeconds * 10000000LL;
+        std::int64_t sec = units / 10000000LL, rem = units % 10000000LL;
+        if (rem < 0) rem += 10000000LL, --sec;
+        return timespec{static_cast<time_t>(sec), static_cast<long>(rem * 100)};
+    };
+    const timespec times[2] = {spec(access), spec(write)};
+    return ::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool CompleteMovedFile(const std::u16string& path, FileTime, FileTime, FileTime, FileIdentity& identity) {

@@ -288,6 +288,8 @@ PathIdentity ReadPathIdentity(const std::u16string& path) {
         result.folder = directory && !reparse;
         result.regular = !directory && !reparse && ::GetFileType(h) == FILE_TYPE_DISK;
         result.writeTime = static_cast<FileTime>(basic.LastWriteTime.QuadPart);
+        result.accessTime = static_cast<FileTime>(basic.LastAccessTime.QuadPart);
+        result.creationTime = static_cast<FileTime>(basic.CreationTime.QuadPart);
         FILE_STANDARD_INFO standard{};
         if (result.regular && ::GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard))
             result.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
@@ -295,6 +297,20 @@ PathIdentity ReadPathIdentity(const std::u16string& path) {
     IdentityOfHandle(h, result.identity);
     ::CloseHandle(h);
     return result;
+}
+
+bool SetFolderTimes(const std::u16string& path, FileTime creation, FileTime access, FileTime write) {
+    // A folder opens only with backup semantics; a junction or link at the
+    // path is opened itself, not followed.
+    HANDLE h = ::CreateFileW(W(Sys(path)), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FILETIME c{static_cast<DWORD>(creation), static_cast<DWORD>(creation >> 32)};
+    FILETIME a{static_cast<DWORD>(access), static_cast<DWORD>(access >> 32)};
+    FILETIME w{static_cast<DWORD>(write), static_cast<DWORD>(write >> 32)};
+    const bool set = ::SetFileTime(h, creation ? &c : nullptr, access ? &a : nullptr, write ? &w : nullptr) != FALSE;
+    ::CloseHandle(h);
+    return set;
 }
 
 bool CompleteMovedFile(const std::u16string& path, FileTime creation, FileTime access, FileTime write,

@@ -86,6 +86,11 @@ private:
     bool GoesOnPast(std::int32_t index);
     int EndFailed();
     int EndInterrupted();
+    // The entries' times on the folders they gave, once nothing more is
+    // written below them (a file made or removed in a folder changes its
+    // time), on every way out of the run.
+    void SetFolderTimes();
+    int Entries();
 
     ArchiveHandle* archive_;
     const std::u16string& destination_;
@@ -103,9 +108,36 @@ private:
     std::vector<FillVerdict> verdicts_;
     std::int32_t failedEntries_ = 0;  // gone past (keepGoing)
     RestoreFailure firstFailure_;
+    // Folder entries and the folders they name: the ones restored, and (a
+    // restore of some members) the ones not chosen, whose folders get their
+    // times only where the run made them as levels of chosen entries.
+    struct FolderTimes {
+        std::int32_t index = 0;
+        std::u16string folder;
+        EntryTimes times;
+        bool chosen = false;
+    };
+    std::vector<FolderTimes> folderTimes_;
 };
 
 int Committer::Run() {
+    const int code = Entries();
+    SetFolderTimes();
+    return code;
+}
+
+void Committer::SetFolderTimes() {
+    // Only entries the run reports stay, and only their folders get times;
+    // a folder that stood there and has no entry of its own never does. A
+    // time that can't be set costs nothing but the time.
+    const std::int32_t reported = ledger_.NextUnconfirmed();
+    for (const FolderTimes& f : folderTimes_) {
+        if (f.index >= reported || (!f.chosen && !ledger_.MadeHere(f.folder))) continue;
+        platform::SetFolderTimes(f.folder, f.times.creation, f.times.access, f.times.write);
+    }
+}
+
+int Committer::Entries() {
     std::int32_t next = 0;
     for (;;) {
         if (next == count_) {
@@ -181,6 +213,12 @@ bool Committer::CommitEntry(std::int32_t index) {
     }
     ledger_.Begin(index, record_.uncompressedSize);
     if (!IsChosen(choices_.entries, index)) {
+        TargetPlan plan;
+        const bool namesFolder = (record_.attributes & platform::kAttributeDirectory) != 0 ||
+                                 (!record_.name.empty() && record_.uncompressedSize == 0 &&
+                                  (record_.name.back() == u'/' || record_.name.back() == u'\\'));
+        if (namesFolder && PlanEntryTarget(record_.name, destination_, plan) == EntryFailure::kNone)
+            folderTimes_.push_back({index, FolderOf(plan), TimesOf(record_), false});
         ledger_.PassOver();
         return true;
     }
@@ -204,6 +242,10 @@ bool Committer::CommitEntry(std::int32_t index) {
         EntryOutcome outcome = EntryOutcome::kRestored;
         if (!RestoreFolderEntry(prepared, &ledger_, &why_, &outcome)) return false;
         ledger_.Complete(nullptr, outcome);
+        // A folder that stood there takes its entry's times only when the
+        // user lets the archive replace what stands; kept is untouched.
+        if (outcome == EntryOutcome::kRestored || choices_.existing == ExistingPolicy::kReplace)
+            folderTimes_.push_back({index, FolderOf(prepared.plan), TimesOf(prepared.found), true});
         return true;
     }
     if (!CanHoldFile(prepared, &why_)) return false;

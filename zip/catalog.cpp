@@ -158,7 +158,7 @@ std::string_view VisibleName(std::string_view raw) {
 // `nameIsUtf8` given, a matching Unicode Path field replaces the stored name
 // and the flag tells whether the name is UTF-8 (flag bit 11 or that field).
 ArchiveResult ReadHeaderAt(ArchiveCatalog& c, std::uint64_t pos, EntryHeader& header, std::uint64_t& localOffset,
-                           std::string* name, bool* nameRead, bool* nameIsUtf8 = nullptr) {
+                           std::string* name, bool* nameRead, bool* nameIsUtf8 = nullptr, NtfsTimes* ntfs = nullptr) {
     ArchiveSource& src = Source(c);
     if (SeekSource(src, c.leadingBytes + pos) != 0) return CATALOG_IO_ERROR;
     std::uint32_t signature = 0;
@@ -197,12 +197,13 @@ ArchiveResult ReadHeaderAt(ArchiveCatalog& c, std::uint64_t pos, EntryHeader& he
                             h.diskNumberStart == kAllOnes16;
     const bool wantsUnicode = nameIsUtf8 && name && ok && (h.flags & kFlagUtf8Name) == 0;
     if (nameIsUtf8) *nameIsUtf8 = (h.flags & kFlagUtf8Name) != 0;
-    if (h.extraLength > 0 && (needsZip64 || wantsUnicode)) {
+    if (h.extraLength > 0 && (needsZip64 || wantsUnicode || ntfs)) {
         std::vector<std::uint8_t> extra(h.extraLength);
         const bool extraRead = SeekSource(src, c.leadingBytes + pos + kCentralFixed + h.nameLength) == 0 &&
                                ReadSourceBytes(src, extra.data(), 1, extra.size()) == extra.size();
         // Without ZIP64 values to take, an unreadable extra field only means
-        // no Unicode name, as before this field was read at all.
+        // no Unicode name and no NTFS times, as before this field was read
+        // at all.
         if (!extraRead && needsZip64) return CATALOG_IO_ERROR;
         if (extraRead) {
             if (const ArchiveResult zip64 = ApplyZip64Field(extra, h, resolvedOffset); zip64 != CATALOG_OK)
@@ -212,6 +213,7 @@ ArchiveResult ReadHeaderAt(ArchiveCatalog& c, std::uint64_t pos, EntryHeader& he
                 *name = std::move(unicode);
                 *nameIsUtf8 = true;
             }
+            if (ntfs) *ntfs = NtfsTimesOf(extra.data(), extra.size());
         }
     } else if (needsZip64) {
         return CATALOG_BAD_ARCHIVE;  // all ones with no ZIP64 field to say what they stand for
@@ -289,7 +291,7 @@ void BuildIndex(ArchiveCatalog& c) {
         IndexedEntry e;
         e.headerPos = pos;
         const ArchiveResult status =
-            ReadHeaderAt(c, pos, e.header, e.localOffset, &e.name, &e.nameRead, &e.utf8Name);
+            ReadHeaderAt(c, pos, e.header, e.localOffset, &e.name, &e.nameRead, &e.utf8Name, &e.ntfs);
         if (status != CATALOG_OK) {
             c.walkEndStatus = status;
             c.walkEndPos = pos;
@@ -740,16 +742,65 @@ std::int32_t StampAt(const std::uint8_t* p) {
 
 }  // namespace
 
+NtfsTimes NtfsTimesOf(const std::uint8_t* extra, std::size_t extraLength) {
+    NtfsTimes found;
+    bool seen = false;
+    const bool blocksFit = WalkExtraBlocks(extra, extraLength, [&](std::uint16_t tag, const std::uint8_t* data,
+                                                                   std::size_t size) {
+        if (tag != kTagNtfs) return true;
+        seen = true;
+        // Four reserved bytes, then attributes: a 2-byte tag, a 2-byte size
+        // and that many bytes. Attribute 1 is the three times; one of
+        // another size, or attributes that overrun the field, make the
+        // field malformed, and nothing of it is believed.
+        std::size_t at = 4;
+        NtfsTimes times;
+        bool malformed = size < 4;
+        while (!malformed && size - at >= 4) {
+            const auto attribute = static_cast<std::uint16_t>(LittleEndian(data + at, 2));
+            const auto length = static_cast<std::size_t>(LittleEndian(data + at + 2, 2));
+            at += 4;
+            if (length > size - at || (attribute == 1 && length != 24)) {
+                malformed = true;
+                break;
+            }
+            if (attribute == 1) {
+                times.write = LittleEndian(data + at, 8);
+                times.access = LittleEndian(data + at + 8, 8);
+                times.creation = LittleEndian(data + at + 16, 8);
+            }
+            at += length;
+        }
+        if (!malformed && at != size) malformed = true;
+        if (!malformed) found = times;
+        return false;  // the first NTFS field decides
+    });
+    if (!seen || !blocksFit) return NtfsTimes{};
+    // Windows takes no file time at or past 2^63; such a value is no time.
+    for (std::uint64_t* t : {&found.write, &found.access, &found.creation})
+        if (*t >= (std::uint64_t{1} << 63)) *t = 0;
+    return found;
+}
+
 void TimesFromHeader(std::uint32_t dosDateTime, const std::uint8_t* extra, std::size_t extraLength,
-                     std::uint64_t& accessTime, std::uint64_t& creationTime, std::uint64_t& writeTime) {
+                     const NtfsTimes& ntfs, std::uint64_t& accessTime, std::uint64_t& creationTime,
+                     std::uint64_t& writeTime) {
     platform::FileTime dos = 0;
-    // A DOS stamp the system refuses (all zeros, month 0...) gives no time:
-    // 0, which extraction leaves unset.
-    if (!platform::DosDateTimeToFileTime(static_cast<std::uint16_t>(dosDateTime >> 16),
-                                         static_cast<std::uint16_t>(dosDateTime & 0xFFFF), dos))
+    // A DOS stamp is the local wall clock of the machine that wrote it. One
+    // the system refuses (all zeros, month 0...) gives no time: 0, which
+    // extraction leaves unset.
+    if (!platform::LocalDosDateTimeToFileTime(static_cast<std::uint16_t>(dosDateTime >> 16),
+                                              static_cast<std::uint16_t>(dosDateTime & 0xFFFF), dos))
         dos = 0;
     accessTime = creationTime = writeTime = dos;
-    if (extraLength <= 4) return;
+    // The NTFS times are the finest; each one present wins over the UT and
+    // DOS times below.
+    auto finest = [&] {
+        if (ntfs.write) writeTime = ntfs.write;
+        if (ntfs.access) accessTime = ntfs.access;
+        if (ntfs.creation) creationTime = ntfs.creation;
+    };
+    if (extraLength <= 4) return finest();
 
     std::size_t offset = 0;
     while (offset + 4 < extraLength) {
@@ -764,10 +815,11 @@ void TimesFromHeader(std::uint32_t dosDateTime, const std::uint8_t* extra, std::
             if (flags & 1) next(writeTime);
             if (flags & 2) next(accessTime);
             if (flags & 4) next(creationTime);
-            return;
+            return finest();
         }
         offset += std::size_t{size} + 4;
     }
+    finest();
 }
 
 ArchiveResult GetEntry(ArchiveReader* reader, std::int32_t i, ArchiveEntryA& record) {
@@ -804,8 +856,8 @@ ArchiveResult GetEntry(ArchiveReader* reader, std::int32_t i, ArchiveEntryA& rec
     built.compressedSize = c.currentHeader.compressedSize;
     built.uncompressedSize = c.currentHeader.uncompressedSize;
     built.crc32 = c.currentHeader.crc32;
-    TimesFromHeader(c.currentHeader.dosDateTime, extra.data(), extra.size(), built.accessTime, built.creationTime,
-                    built.writeTime);
+    TimesFromHeader(c.currentHeader.dosDateTime, extra.data(), extra.size(), indexed.ntfs, built.accessTime,
+                    built.creationTime, built.writeTime);
     reader->cachedEntry = built;
     reader->cachedIndex = i;
     record = std::move(built);

@@ -77,6 +77,17 @@ inline constexpr std::uint32_t kFlagUtf8Name = 0x0800;
 // Extra field tags the reader understands beyond the "UT" time stamps.
 inline constexpr std::uint16_t kTagZip64 = 0x0001;
 inline constexpr std::uint16_t kTagUnicodePath = 0x7075;
+inline constexpr std::uint16_t kTagNtfs = 0x000A;
+
+// The times an NTFS extra field (0x000A) of a central header holds, as
+// file times to 100 ns; 0 where it holds none (no field, a malformed one,
+// or a zero there: writers that keep only the write time leave the other
+// two 0).
+struct NtfsTimes {
+    std::uint64_t write = 0;
+    std::uint64_t access = 0;
+    std::uint64_t creation = 0;
+};
 
 // An entry record with its name as stored (8-bit text, whole, up to its
 // first zero byte).
@@ -182,6 +193,7 @@ struct IndexedEntry {
     std::string name;
     bool nameRead = false;  // false when the name bytes could not be read
     bool utf8Name = false;  // flag bit 11, or the name came from a Unicode Path field
+    NtfsTimes ntfs;         // from the central extra field
 };
 
 // One slot of the name table: the first entry (directory order) with a given
@@ -336,10 +348,17 @@ bool MoveCursorTo(ArchiveCatalog* catalog, std::int32_t i);
 // where a lead byte takes the next byte with it).
 std::string FoldEntryName(std::string_view name, bool utf8);
 
-// The attribute and time rules, exposed for tests.
+// The attribute and time rules, exposed for tests. Each time comes from the
+// finest source that holds it: the central NTFS field (100 ns), then the
+// local "UT" field (1 s, UTC), then the DOS fields (2 s, local time).
 std::uint32_t AttributesFromExternal(std::uint32_t externalAttributes);
 void TimesFromHeader(std::uint32_t dosDateTime, const std::uint8_t* extra, std::size_t extraLength,
-                     std::uint64_t& accessTime, std::uint64_t& creationTime, std::uint64_t& writeTime);
+                     const NtfsTimes& ntfs, std::uint64_t& accessTime, std::uint64_t& creationTime,
+                     std::uint64_t& writeTime);
+// The times of the first NTFS field among a central extra field's blocks;
+// all 0 when there is none or the field (or the extra field around it) is
+// malformed.
+NtfsTimes NtfsTimesOf(const std::uint8_t* extra, std::size_t extraLength);
 
 // --- Stream ---------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include "product_version.h"
 #include "run_program.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/time_zone.h"
 #include "tests/support/zip_writer.h"
 
 namespace {
@@ -256,6 +257,9 @@ TEST(Cli, RestoresIntoARelativeFolderBelowTheCurrentOne) {
 }
 
 TEST(Cli, ListsEntriesInCatalogueOrder) {
+    // The DOS times below are the UTC clock's; Windows programs take the
+    // zone Wine started in.
+    testsupport::UseTimeZone("UTC");
     testsupport::TempFolder box;
     ZipBuilder zip;
     auto& a = zip.Add("b.txt", "hello");
@@ -276,6 +280,49 @@ TEST(Cli, ListsEntriesInCatalogueOrder) {
               "1\t0x91\t0\t0\t2024-02-29 23:59:58\t2024-02-29 23:59:58\t2024-02-29 23:59:58\t表/\n"
               "2\t0xA3\t" + compressed + "\t1000\t2013-01-01 12:00:00\t2013-01-01 12:00:00\t2013-01-01 12:00:00\ta.bin\n"
               "3\t0xA1\t0\t0\t2013-01-01 12:00:00\t2013-01-01 12:00:00\t2013-01-01 12:00:00\tline\\x0Abreak\\x09.txt\n");
+    testsupport::RestoreTimeZone();
+}
+
+TEST(Cli, ListShowsTheTimesARestoreSets) {
+    testsupport::TempFolder box;
+    ZipBuilder zip;
+    auto& dos = zip.Add("dos.txt", "d");
+    dos.dosDate = testzip::DosDate(2024, 5, 10);
+    dos.dosTime = testzip::DosTime(10, 0, 0);
+    // 2021-03-04 05:06:07.1234567, 2021-03-05 00:00:00.0000001, 2019-01-01 00:00:00 UTC
+    zip.Add("ntfs.txt", "n").centralExtra = testzip::ExtraField(
+        {testzip::NtfsBlock(132593079671234567ull, 132593760000000001ull, 131907744000000000ull)});
+    WriteZip(box, zip);
+    struct Zone {
+        const char* zone;
+        const char* dosShown;  // 10:00 on the zone's clock, in UTC
+    };
+    const Zone zones[] = {{"UTC", "2024-05-10 10:00:00"}, {"Asia/Tokyo", "2024-05-10 01:00:00"},
+                          {"America/New_York", "2024-05-10 14:00:00"}};
+    int ran = 0;
+    for (const auto& z : zones) {
+        // A Windows program takes the zone Wine started in: only that
+        // zone's row runs there.
+        if (!testsupport::UseTimeZone(z.zone)) continue;
+        ++ran;
+        const auto r = Cli({"list", Utf8(box / "archive.zip")}, box.path());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::string d = z.dosShown;
+        EXPECT_EQ(r.out, "0\t0xA1\t1\t1\t" + d + "\t" + d + "\t" + d +
+                             "\tdos.txt\n"
+                             "1\t0xA1\t1\t1\t2021-03-04 05:06:07.1234567\t2021-03-05 00:00:00.0000001\t"
+                             "2019-01-01 00:00:00\tntfs.txt\n")
+            << z.zone;
+    }
+    testsupport::RestoreTimeZone();
+    if (ran == 0) {
+        // Whatever the zone, the NTFS times are UTC already.
+        const auto r = Cli({"list", Utf8(box / "archive.zip")}, box.path());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(Contains(r.out, "\t2021-03-04 05:06:07.1234567\t2021-03-05 00:00:00.0000001\t"
+                                    "2019-01-01 00:00:00\tntfs.txt\n"))
+            << r.out;
+    }
 }
 
 // The archive the member tests restore from: two folders of files, and an

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_time.h"
+#include "tests/support/time_zone.h"
 
 namespace {
 
@@ -55,6 +56,45 @@ TEST(DosTime, RefusesFieldsWindowsRefuses) {
         EXPECT_FALSE(platform::DosDateTimeToFileTime(c.date, c.time, ft)) << c.fault;
         EXPECT_EQ(ft, 12345u) << c.fault << ": output touched on failure";
     }
+}
+
+// The DOS fields as the local clock of a zone, across its changes of
+// offset. On Windows only the rows of the zone the process started in run
+// (CTest starts this test once per zone there).
+TEST(LocalDosTime, IsTheWallClockOfTheZoneOnThatDate) {
+    struct Case {
+        const char* fault;
+        const char* zone;
+        std::uint16_t date, time;
+        std::int64_t unix;  // the instant, UTC
+    };
+    const Case cases[] = {
+        {"Tokyo: read as UTC", "Asia/Tokyo", DosDate(2013, 5, 1), DosTime(12, 34, 56), 1367379296},
+        {"Tokyo: the DOS epoch wrong", "Asia/Tokyo", DosDate(1980, 1, 1), DosTime(0, 0, 0), 315500400},
+        {"Tokyo: the last DOS day wrong", "Asia/Tokyo", DosDate(2107, 12, 31), DosTime(23, 59, 58), 4354786798},
+        {"UTC: shifted", "UTC", DosDate(2013, 5, 1), DosTime(12, 34, 56), 1367411696},
+        {"New York: the last second of EST on its day", "America/New_York", DosDate(2024, 3, 10),
+         DosTime(1, 59, 58), 1710053998},
+        {"New York: the first EDT hour taken as EST", "America/New_York", DosDate(2024, 3, 10), DosTime(3, 0, 0),
+         1710054000},
+        {"New York: summer read with the winter offset", "America/New_York", DosDate(2024, 7, 1),
+         DosTime(10, 0, 0), 1719842400},
+        {"New York: the first EST hour taken as EDT", "America/New_York", DosDate(2024, 11, 3), DosTime(2, 0, 0),
+         1730617200},
+    };
+    int ran = 0;
+    for (const auto& c : cases) {
+        if (!testsupport::UseTimeZone(c.zone)) continue;
+        ++ran;
+        std::uint64_t ft = 0;
+        ASSERT_TRUE(platform::LocalDosDateTimeToFileTime(c.date, c.time, ft)) << c.fault;
+        EXPECT_EQ(ft, FromUnix(c.unix)) << c.fault;
+        std::uint64_t untouched = 12345;
+        EXPECT_FALSE(platform::LocalDosDateTimeToFileTime(DosDate(2000, 13, 1), 0, untouched)) << c.fault;
+        EXPECT_EQ(untouched, 12345u) << c.fault;
+    }
+    testsupport::RestoreTimeZone();
+    if (ran == 0) GTEST_SKIP() << "no row's zone is this process's (TZ unset or another zone)";
 }
 
 TEST(CalendarTime, ConvertsAndRefusesLikeSystemTimeToFileTime) {

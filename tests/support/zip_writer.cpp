@@ -70,6 +70,19 @@ ExtraBlock UtBlock(std::uint8_t flags, std::int32_t modified, std::int32_t acces
     return block;
 }
 
+ExtraBlock NtfsBlock(std::uint64_t write, std::uint64_t access, std::uint64_t creation) {
+    ExtraBlock block;
+    block.tag = kTagNtfsTimes;
+    Append32(block.data, 0);  // reserved
+    Append16(block.data, 1);
+    Append16(block.data, 24);
+    for (const std::uint64_t t : {write, access, creation}) {
+        Append32(block.data, static_cast<std::uint32_t>(t));
+        Append32(block.data, static_cast<std::uint32_t>(t >> 32));
+    }
+    return block;
+}
+
 ExtraBlock UnicodePathBlock(std::string_view storedName, std::string_view utf8Name, std::uint8_t version) {
     ExtraBlock block;
     block.tag = kTagUnicodePathName;

@@ -38,7 +38,7 @@ Bytes Deflate(const Bytes& data, int level = 6);
 // zlib's CRC-32 of the data.
 std::uint32_t Crc32(const Bytes& data);
 
-// MS-DOS date and time words (taken as they stand, no time zone).
+// MS-DOS date and time words: the local wall clock, as a writer records it.
 std::uint16_t DosDate(int year, int month, int day);
 std::uint16_t DosTime(int hour, int minute, int second);
 
@@ -52,6 +52,7 @@ struct ExtraBlock {
 inline constexpr std::uint16_t kTagExtendedTime = 0x5455;  // bytes "UT"
 inline constexpr std::uint16_t kTagZip64Info = 0x0001;
 inline constexpr std::uint16_t kTagUnicodePathName = 0x7075;
+inline constexpr std::uint16_t kTagNtfsTimes = 0x000A;
 
 // An extended timestamp ("UT") block. `flags` says which stamps follow
 // (bit 0 modification, 1 access, 2 creation); only those present are
@@ -61,6 +62,9 @@ ExtraBlock UtBlock(std::uint8_t flags, std::int32_t modified, std::int32_t acces
 // An Info-ZIP Unicode Path block naming `utf8Name`, stamped with the CRC-32
 // of `storedName` (pass another name to make a stale block).
 ExtraBlock UnicodePathBlock(std::string_view storedName, std::string_view utf8Name, std::uint8_t version = 1);
+// An NTFS block: four reserved bytes, then attribute 1 (24 bytes) with the
+// write, access and creation times as 64-bit file times (100 ns since 1601).
+ExtraBlock NtfsBlock(std::uint64_t write, std::uint64_t access, std::uint64_t creation);
 // Serialises blocks into an extra field.
 Bytes ExtraField(const std::vector<ExtraBlock>& blocks);
 

@@ -133,7 +133,9 @@ TEST(ArchiveCatalog, AttributeWordFollowsExternalAttributes) {
 }
 
 TEST(ArchiveCatalog, TimesComeFromDosFieldsAndTheUtBlock) {
-    const std::uint64_t dos = ziptest::FileTimeUtc(2013, 5, 1, 12, 34, 56);
+    // The DOS fields are the local wall clock (tests/restore/entry_times_test.cpp
+    // pins the zones); here whatever zone the process has.
+    const std::uint64_t dos = ziptest::FileTimeLocal(2013, 5, 1, 12, 34, 56);
     const std::uint64_t utA = ziptest::FileTimeUtc(2020, 2, 29, 23, 59, 58);
     const std::uint64_t utB = ziptest::FileTimeUtc(2001, 9, 9, 1, 46, 40);
     const std::uint64_t pre1970 = ziptest::FileTimeUtc(1960, 1, 1, 0, 0, 0);
@@ -149,7 +151,7 @@ TEST(ArchiveCatalog, TimesComeFromDosFieldsAndTheUtBlock) {
     };
     const std::uint16_t d = DosDate(2013, 5, 1), t = DosTime(12, 34, 56);
     const Case cases[] = {
-        {"DOS fields shifted by a time zone", d, t, {}, {}, dos, dos, dos},
+        {"DOS fields not read as the local clock", d, t, {}, {}, dos, dos, dos},
         {"UT modification time ignored", d, t, ExtraField({UtBlock(1, stampA)}), {}, utA, dos, dos},
         {"UT stamps taken in the wrong order", d, t, ExtraField({UtBlock(7, stampA, stampB, stampPre)}), {},
          utA, utB, pre1970},
@@ -186,6 +188,67 @@ TEST(ArchiveCatalog, TimesComeFromDosFieldsAndTheUtBlock) {
         EXPECT_EQ(entry.writeTime, c.write) << c.fault;
         EXPECT_EQ(entry.accessTime, c.access) << c.fault;
         EXPECT_EQ(entry.creationTime, c.creation) << c.fault;
+    }
+}
+
+TEST(ArchiveCatalog, TheCentralNtfsFieldIsTheFinestTime) {
+    const std::uint64_t dos = ziptest::FileTimeLocal(2013, 5, 1, 12, 34, 56);
+    const std::uint64_t ut = ziptest::FileTimeUtc(2020, 2, 29, 23, 59, 58);
+    const std::int32_t stamp = 1583020798;
+    const std::uint64_t w = ziptest::FileTimeUtc(2021, 3, 4, 5, 6, 7) + 1234567;
+    const std::uint64_t a = ziptest::FileTimeUtc(2021, 3, 5, 0, 0, 0) + 1;
+    const std::uint64_t c = ziptest::FileTimeUtc(2019, 1, 1, 0, 0, 0) + 9999999;
+    const ExtraBlock ntfs = NtfsBlock(w, a, c);
+    auto edited = [&](auto edit) {
+        ExtraBlock b = ntfs;
+        edit(b.data);
+        return b;
+    };
+    // Attribute 1 of 16 bytes; a second attribute that claims 64 bytes with
+    // 1 left; an unknown attribute before attribute 1; 2^63 as the write time.
+    const ExtraBlock shortTimes = edited([](Bytes& d) { d[6] = 16, d.resize(24); });
+    const ExtraBlock overrun = edited([](Bytes& d) { d.insert(d.end(), {0x02, 0x00, 0x40, 0x00, 0x00}); });
+    const ExtraBlock unknownFirst = edited([](Bytes& d) { d.insert(d.begin() + 4, {0x07, 0x00, 0x02, 0x00, 0xAA, 0xBB}); });
+    const ExtraBlock hugeWrite = edited([](Bytes& d) { d[15] = 0x80; });
+    ExtraBlock claimsMore = ntfs;
+    claimsMore.declaredSize = 200;
+    struct Case {
+        const char* fault;
+        Bytes localExtra, centralExtra;
+        std::uint64_t write, access, creation;
+    };
+    const Case cases[] = {
+        {"NTFS field not read", {}, ExtraField({ntfs}), w, a, c},
+        {"UT wins over NTFS", ExtraField({UtBlock(7, stamp, stamp, stamp)}), ExtraField({UtBlock(1, stamp), ntfs}),
+         w, a, c},
+        {"an NTFS zero taken for a time", ExtraField({UtBlock(3, stamp, stamp)}), ExtraField({NtfsBlock(w, 0, 0)}), w,
+         ut, dos},
+        {"an unknown attribute ends the reading", {}, ExtraField({unknownFirst}), w, a, c},
+        {"a short attribute 1 believed", ExtraField({UtBlock(1, stamp)}), ExtraField({shortTimes}), ut, dos, dos},
+        {"an overrunning attribute believed", {}, ExtraField({overrun}), dos, dos, dos},
+        {"a time Windows can't take kept", {}, ExtraField({hugeWrite}), dos, a, c},
+        {"a field claiming more than the extra holds believed", ExtraField({UtBlock(1, stamp)}),
+         ExtraField({claimsMore}), ut, dos, dos},
+        {"an NTFS field in the local header taken for the central one", ExtraField({ntfs}), {}, dos, dos, dos},
+    };
+    for (const auto& k : cases) {
+        ZipBuilder zip;
+        auto& e = zip.Add("x", "data");
+        e.dosDate = DosDate(2013, 5, 1);
+        e.dosTime = DosTime(12, 34, 56);
+        e.localExtra = k.localExtra;
+        e.centralExtra = k.centralExtra;
+        zip.Add("y", "after it");
+        TempFolder folder;
+        auto handle = ziptest::OpenBytes(folder, zip.Build());
+        ASSERT_NE(handle, nullptr) << k.fault;
+        ArchiveEntry entry;
+        ASSERT_EQ(GetArchiveEntry(handle.get(), 0, entry), ARCHIVE_OK) << k.fault << ": a malformed field failed";
+        EXPECT_EQ(entry.writeTime, k.write) << k.fault;
+        EXPECT_EQ(entry.accessTime, k.access) << k.fault;
+        EXPECT_EQ(entry.creationTime, k.creation) << k.fault;
+        ASSERT_EQ(GetArchiveEntry(handle.get(), 1, entry), ARCHIVE_OK) << k.fault;
+        EXPECT_EQ(entry.writeTime, ziptest::FileTimeLocal(2013, 1, 1, 12, 0, 0)) << k.fault << ": next entry";
     }
 }
 

@@ -1,6 +1,7 @@
 #include "tests/zip/zip_test_util.h"
 
 #include "platform/file_time.h"
+#include "platform/local_time.h"
 
 namespace ziptest {
 
@@ -25,6 +26,12 @@ std::string ReadAll(ArchiveCatalog& catalog, std::uint32_t chunk, int& status) {
         out.append(buffer.data(), static_cast<std::size_t>(got));
     }
     return out;
+}
+
+std::uint64_t FileTimeLocal(int y, int mo, int d, int h, int mi, int s) {
+    std::int64_t seconds = 0;
+    if (!platform::LocalCalendarToSeconds(platform::CalendarTime{y, mo, d, h, mi, s, 0}, seconds)) return 0;
+    return static_cast<std::uint64_t>(seconds + platform::kFileTimeUnixEpochSeconds) * 10000000u;
 }
 
 std::uint64_t FileTimeUtc(int y, int mo, int d, int h, int mi, int s) {

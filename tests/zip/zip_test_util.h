@@ -29,6 +29,9 @@ void InFolder(const std::u16string& folder, F body);
 
 // File time of a UTC calendar moment.
 std::uint64_t FileTimeUtc(int y, int mo, int d, int h, int mi, int s);
+// File time of a moment on this process's local clock, through the C
+// runtime's mktime.
+std::uint64_t FileTimeLocal(int y, int mo, int d, int h, int mi, int s);
 
 }  // namespace ziptest
 
