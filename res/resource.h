@@ -24,3 +24,4 @@
 #define IDC_RUN_STOP 1011
 #define IDC_RUN_STATUS 1012
 #define IDC_RUN_ENTRY 1013
+#define IDC_BACKUP_LIST 1014    // made at run time, below the run view

@@ -10,14 +10,16 @@
 #               the entry being restored, "中止" (docs/dialog-running.png);
 #   --finished  after a real restore that succeeded (docs/dialog-finished.png);
 #   --failed    after a real restore that failed on a damaged entry, with the
-#               entry and the reason (docs/dialog-failed.png).
-#   scripts/render-dialog.sh --running|--finished|--failed [path/to/sorvane_render_running.exe] [output.png]
+#               entry and the reason (docs/dialog-failed.png);
+#   --backups   a backup chosen in a folder of backups of three items, with
+#               the list of that folder's backups (docs/dialog-backups.png).
+#   scripts/render-dialog.sh --running|--finished|--failed|--backups [path/to/sorvane_render_running.exe] [output.png]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mode=""
 settle=1.5  # let the controls paint
 case "${1:-}" in
-  --running | --finished | --failed)
+  --running | --finished | --failed | --backups)
     mode=$1
     shift
     exe=${1:-$top/build-win/tests/winui/sorvane_render_running.exe}
@@ -25,6 +27,7 @@ case "${1:-}" in
     # A run shows its time left once it has gone steadily for 3 s; a real
     # run ends within a second or two.
     settle=6
+    [ "$mode" = --backups ] && settle=2
     ;;
   *)
     exe=${1:-$top/build-win/app/Sorvane.exe}

@@ -28,6 +28,7 @@
 
 #include "res/resource.h"
 #include "restore/restore.h"
+#include "ui/backup_list_view.h"
 #include "ui/framework.h"
 #include "ui/run_view.h"
 #include "ui/taskbar_progress.h"
@@ -40,6 +41,10 @@ inline constexpr UINT WM_RESTORE_PROGRESS = WM_USER + 150;  // 1174
 // m_strOfferedArchive. Selecting it later, not inside the message that
 // brought it, lets a second instance's WM_COPYDATA return at once.
 inline constexpr UINT WM_ARCHIVE_OFFERED = WM_USER + 160;  // 1184
+// Posted by the dialog to itself after a change of DPI: the backup list,
+// made at run time, is laid out again once the dialog manager has rescaled
+// the template's controls.
+inline constexpr UINT WM_BACKUP_LIST_LAYOUT = WM_USER + 170;  // 1194
 
 // A second instance hands its archive over in WM_COPYDATA with this dwData
 // ("SVA1") and, as lpData, the full path in UTF-16 with its terminating
@@ -90,6 +95,12 @@ public:
     // Create; `path` must be absolute.
     void SetStartArchive(std::u16string path) { m_strOfferedArchive = std::move(path); }
 
+    // The program's profile.ini (full path): the archive chosen last is
+    // kept there, in a section of the program's own, and the list of the
+    // backups beside it shows when the dialog opens. Without one (tests)
+    // nothing is remembered. Call before DoModal or Create.
+    void SetProfilePath(std::u16string path) { m_strProfilePath = std::move(path); }
+
     // True from the start of a worker until its result has been shown.
     bool IsRestoreRunning() const noexcept { return m_bRestoreRunning; }
 
@@ -133,6 +144,14 @@ private:
     // What a confirmed file-open choice does: decode the name, fill the
     // members and controls, or warn and keep what was shown.
     void SelectArchive(std::u16string path);
+    // The list of backups beside the archive (backup_list_view_win32.cpp):
+    // read again for the folder of an archive selected any way but from
+    // the list itself; remembered for the next start.
+    void AfterArchiveSelected();
+    void ShowBackupsBeside(const std::u16string& archivePath);
+    void ShowRememberedBackups();
+    // True when the notification was the list's.
+    bool OnBackupListNotify(const NMHDR* header);
     void OnDropFiles(HDROP drop);
     bool OnCopyData(const COPYDATASTRUCT* data);
     void OfferArchive(std::u16string path);
@@ -181,6 +200,11 @@ private:
     bool m_bFinishDeferred = false;
     int m_nDeferredResult = 0;
     RunView m_runView;
+    BackupListView m_backupList;
+    std::u16string m_strProfilePath;
+    // A row of the list is being selected (its notification is on the
+    // stack): the list must not be rebuilt under it.
+    bool m_bChoosingFromList = false;
     // Handlers that are asking the user something (their boxes run message
     // loops in which an offered archive could otherwise swap the archive
     // under a question already answered).

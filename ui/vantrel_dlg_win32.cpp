@@ -83,9 +83,10 @@ private:
 
 CVantrelDlg::CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc, TaskbarProgress* taskbar)
     : CDialog(IDD_VANTREL_DIALOG, prompts), m_hIcon(nullptr), m_threadProc(threadProc), m_pTaskbar(taskbar) {
-    // The template's bar is a common control: its class must be registered
-    // before the template is loaded, whoever creates the dialog.
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
+    // The template's bar and the backup list are common controls: their
+    // classes must be registered before they are made, whoever creates the
+    // dialog.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
     LoadIcons(0);
 }
@@ -186,10 +187,17 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         OnEndSession(wParam != FALSE);
         result = 0;
         return true;
+    case WM_NOTIFY:
+        return OnBackupListNotify(reinterpret_cast<const NMHDR*>(lParam));
+    case WM_BACKUP_LIST_LAYOUT:
+        m_backupList.Relayout();
+        return true;
     case WM_DPICHANGED:
         // New icon sizes for the new monitor; the dialog manager still
-        // rescales the window and its controls.
+        // rescales the window and its controls, but not the backup list,
+        // which it did not make: that follows once it is done.
         LoadIcons(HIWORD(wParam));
+        ::PostMessageW(m_hWnd, WM_BACKUP_LIST_LAYOUT, 0, 0);
         return false;
     default:
         return false;
@@ -217,6 +225,8 @@ BOOL CVantrelDlg::OnInitRestoreDialog() {
     }
     m_pRestoreThread.reset();
     m_runView.Attach(m_hWnd);
+    m_backupList.Attach(m_hWnd);
+    ShowRememberedBackups();
 
     // Files dropped from Explorer, and paths from a second instance. The
     // tool runs elevated, so the system drops these messages when they come
@@ -297,6 +307,7 @@ void CVantrelDlg::SelectArchive(std::u16string path) {
     UpdateData(false);
     // The last run's outcome stays on view until another archive is chosen.
     if (!m_bRestoreRunning) m_runView.Reset();
+    AfterArchiveSelected();
 }
 
 void CVantrelDlg::OnBnClickedRestore() {
@@ -458,6 +469,7 @@ void CVantrelDlg::OnBnClickedClear() {
     m_strRestoreFolder.clear();
     m_strBackupName.clear();
     UpdateData(false);
+    m_backupList.MarkChosen({});
 }
 
 void CVantrelDlg::OnRestoreStarted() { ::SendMessageW(m_hWnd, WM_RESTORE_STARTED, 0, 0); }

@@ -8,7 +8,9 @@
 //                  "中止" stay on view (at most a minute);
 //   --finished     a real restore of a small backup, ended;
 //   --failed       a real restore of a backup whose second file is damaged
-//                  (its CRC-32 does not match), ended.
+//                  (its CRC-32 does not match), ended;
+//   --backups      a folder of backups of three items, one of them chosen:
+//                  the list of the folder's backups under the run's view.
 // The real runs write below a folder of their own in the temporary folder
 // and remove it when the program ends.
 
@@ -85,12 +87,68 @@ bool WriteBackup(const std::filesystem::path& path, bool damaged) {
     return zip.BuildToFile(path);
 }
 
+std::string Base64(const std::string& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (unsigned char c : bytes) {
+        bits = (bits << 8) | c;
+        for (count += 8; count >= 6;) out += kAlphabet[(bits >> (count -= 6)) & 63];
+    }
+    if (count > 0) out += kAlphabet[(bits << (6 - count)) & 63];
+    while (out.size() % 4) out += '=';
+    return out;
+}
+
+// A file named as the backup of `original` taken at `stamp`, of `size`
+// bytes (only its name and size are shown); its path.
+std::filesystem::path WriteNamedBackup(const std::filesystem::path& folder, const std::wstring& original,
+                                       const std::wstring& stamp, std::size_t size) {
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, original.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, original.c_str(), -1, ansi.data(), n, nullptr, nullptr);
+    ansi.resize(ansi.size() - 1);
+    const std::string encoded = Base64(ansi);
+    const std::filesystem::path path = folder / (stamp + L"_1_" + std::wstring(encoded.begin(), encoded.end()) + L".zip");
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(size);
+        ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file);
+        ::CloseHandle(file);
+    }
+    return path;
+}
+
+// Backups of three items: a photo folder taken every few days, a mail
+// folder, a single document.
+std::filesystem::path WriteBackupShelf(const std::filesystem::path& folder) {
+    std::filesystem::path chosen;
+    const struct {
+        const wchar_t* original;
+        const wchar_t* stamp;
+        std::size_t size;
+    } shelf[] = {
+        {L"D:\\データ\\写真", L"20240315093000", 1947000000}, {L"D:\\データ\\写真", L"20240308093000", 1901000000},
+        {L"D:\\データ\\写真", L"20240301093000", 1873000000}, {L"C:\\Users\\yuki\\メール", L"20240314180000", 312000000},
+        {L"C:\\Users\\yuki\\メール", L"20240307180000", 305000000}, {L"E:\\仕事\\見積書_2024年3月.xlsx", L"20240312170500", 84000},
+    };
+    for (const auto& b : shelf) {
+        const std::filesystem::path p = WriteNamedBackup(folder, b.original, b.stamp, b.size);
+        if (std::wstring(b.stamp) == L"20240308093000") chosen = p;
+    }
+    return chosen;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     const std::wstring mode = commandLine ? commandLine : L"";
     const bool finished = mode.find(L"--finished") != std::wstring::npos;
     const bool failed = mode.find(L"--failed") != std::wstring::npos;
+    const bool backups = mode.find(L"--backups") != std::wstring::npos;
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     const std::filesystem::path scratch = std::filesystem::path(temp) / L"sorvane-render";
@@ -103,14 +161,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     // The backup of D:\データ\写真 taken 2024/03/15 09:30:00.
     const std::filesystem::path archive = scratch / L"20240315093000_1_RDpcg2aBW4NeXI7KkF4=.zip";
     if ((finished || failed) && !WriteBackup(archive, failed)) return 2;
-    dialog.SetStartArchive(archive.u16string());
+    dialog.SetStartArchive(backups ? WriteBackupShelf(scratch).u16string() : archive.u16string());
     if (!dialog.Create()) return 1;
     HWND window = dialog.GetSafeHwnd();
     bool started = false;
     MSG msg;
     const ULONGLONG deadline = ::GetTickCount64() + 60000;
     while (::IsWindow(window) && ::GetTickCount64() < deadline) {
-        if (!started && ::GetWindowTextLengthW(::GetDlgItem(window, IDC_ARCHIVE_PATH)) > 0) {
+        if (!started && !backups && ::GetWindowTextLengthW(::GetDlgItem(window, IDC_ARCHIVE_PATH)) > 0) {
             started = true;
             ::PostMessageW(::GetDlgItem(window, IDC_RESTORE), BM_CLICK, 0, 0);
         }
