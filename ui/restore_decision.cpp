@@ -65,8 +65,7 @@ DecisionTexts DecisionTextsFor(const StandingCounts& counts, const NumberText& n
     DecisionTexts texts;
     texts.made = Join({u"新しく復元する項目：", numbers.Whole(Count(counts.made))});
     texts.replaced = Join({u"置き換わるファイル：", numbers.Whole(Count(counts.replaced))});
-    if (counts.newer > 0)
-        texts.replaced += Join({u"（うちバックアップより新しいもの：", numbers.Whole(Count(counts.newer)), u"）"});
+    texts.newer = Join({u"うちバックアップより新しいもの：", numbers.Whole(Count(counts.newer))});
     texts.identical = Join({u"内容が同じファイル：", numbers.Whole(Count(counts.identical))});
     for (const std::u16string& name : counts.newerNames) texts.newerPaths.push_back(EntryPathText(name));
     return texts;

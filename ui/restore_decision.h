@@ -63,7 +63,7 @@ inline constexpr char16_t kAnswerReplace[] = u"すべて置き換える";
 inline constexpr char16_t kAnswerKeepNewer[] = u"バックアップより新しいファイルは残す";
 inline constexpr char16_t kAnswerKeepAll[] = u"既にあるファイルはすべて残す";
 inline constexpr char16_t kSkipIdentical[] = u"内容が同じファイルはそのままにする";
-inline constexpr char16_t kShowNewer[] = u"新しいファイルを表示...";
+inline constexpr char16_t kShowNewer[] = u"一覧...";
 inline constexpr char16_t kDecisionRestore[] = u"復元";
 inline constexpr char16_t kDecisionCancel[] = u"キャンセル";
 inline constexpr char16_t kNewerListTitle[] = u"バックアップより新しいファイル";
@@ -72,7 +72,8 @@ inline constexpr char16_t kPlanning[] = u"復元先を確認しています…";
 
 struct DecisionTexts {
     std::u16string made;       // "新しく復元する項目：1,234"
-    std::u16string replaced;   // "置き換わるファイル：30（うちバックアップより新しいもの：4）"
+    std::u16string replaced;   // "置き換わるファイル：30"
+    std::u16string newer;      // "うちバックアップより新しいもの：4"
     std::u16string identical;  // "内容が同じファイル：50"
     std::vector<std::u16string> newerPaths;  // as paths below the destination
 };

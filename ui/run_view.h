@@ -46,6 +46,12 @@ public:
     void Update(const RestoreProgress& progress, const std::u16string& entryName);
     // The user asked to stop: the run ends at its next buffer.
     void Stopping();
+    // Before a run: what stands at the entries' paths is being looked at;
+    // the stop button gives that up.
+    void Planning();
+    // After the result box: what the run did with each entry, on the
+    // entry's line.
+    void ShowOutcome(const std::u16string& text) { SetEntry(text); }
     // The run has ended. The texts stay until the next Reset. `archivePath`
     // and `destination` are the run's, for failures that name no entry.
     void Finished(int resultCode, const RestoreFailure& failure, const RestoreProgress& last, bool archiveExists,

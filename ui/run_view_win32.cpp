@@ -8,6 +8,7 @@
 
 #include "platform/wide.h"
 #include "res/resource.h"
+#include "ui/restore_decision.h"
 
 namespace {
 
@@ -146,6 +147,12 @@ void RunView::Update(const RestoreProgress& progress, const std::u16string& entr
     SetBar(BarPosition(progress, false), PBST_NORMAL);
     SetStatus(RunningText(progress, left, numbers_));
     SetEntry(EntryPathText(entryName));
+}
+
+void RunView::Planning() {
+    Reset();
+    SetStatus(dlgtext::kPlanning);
+    ::EnableWindow(::GetDlgItem(dialog_, IDC_RUN_STOP), TRUE);
 }
 
 void RunView::Stopping() {

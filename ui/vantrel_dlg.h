@@ -25,8 +25,10 @@
 #include <mutex>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "res/resource.h"
+#include "restore/plan.h"
 #include "restore/restore.h"
 #include "ui/backup_list_view.h"
 #include "ui/framework.h"
@@ -152,6 +154,16 @@ private:
     void ShowRememberedBackups();
     // True when the notification was the list's.
     bool OnBackupListNotify(const NMHDR* header);
+    // Before a run into `folder` (restore_decision_win32.cpp): the plan on
+    // a worker, and where files stand at the entries' paths the question
+    // what to do with them. False when nothing is to be written (the user
+    // cancelled or gave the plan up); true leaves the answer in
+    // m_decidedChoices.
+    bool DecideAboutWhatStands(const std::u16string& folder);
+    static unsigned PlanThreadProc(void* param);
+    // The outcome's counts on the entry line, after a run that followed
+    // the question.
+    void ShowOutcomeCounts();
     void OnDropFiles(HDROP drop);
     bool OnCopyData(const COPYDATASTRUCT* data);
     void OfferArchive(std::u16string path);
@@ -179,6 +191,8 @@ private:
     void OnEntryStarted(std::int32_t index, const std::u16string& name) override;
     // The bar goes by bytes.
     bool WantsByteTotal() const override { return true; }
+    // Counted for the outcome after the result box.
+    void OnEntryDone(std::int32_t index, EntryOutcome outcome) override;
 
     // Figures reach the taskbar and the view at most this often; the view
     // is redrawn on the timer kRunViewTimer.
@@ -202,6 +216,20 @@ private:
     RunView m_runView;
     BackupListView m_backupList;
     std::u16string m_strProfilePath;
+    // The plan before a run and the user's answer to what it found.
+    struct PlanJob {
+        std::u16string destinationFolder, archivePath;
+        std::vector<PlannedEntry> plan;
+        int code = 0;
+    };
+    std::unique_ptr<PlanJob> m_pPlanJob;
+    std::unique_ptr<CWinThread> m_pPlanThread;  // declared after its job: it goes first
+    bool m_bPlanning = false;
+    bool m_bPlanAbandoned = false;
+    bool m_bDecisionMade = false;
+    bool m_bRunHadDecision = false;
+    RestoreChoices m_decidedChoices;
+    std::atomic<std::int32_t> m_entriesRestored{0}, m_entriesKept{0}, m_entriesIdentical{0};
     // A row of the list is being selected (its notification is on the
     // stack): the list must not be rebuilt under it.
     bool m_bChoosingFromList = false;

@@ -312,8 +312,9 @@ void CVantrelDlg::SelectArchive(std::u16string path) {
 
 void CVantrelDlg::OnBnClickedRestore() {
     // The button is disabled during a run; a click that still arrives (a
-    // message sent to it) must not start a second worker.
-    if (m_bRestoreRunning) return;
+    // message sent to it) must not start a second worker, nor one made
+    // while the plan before a run reads.
+    if (m_bRestoreRunning || m_bPlanning) return;
     AskingScope asking(m_nAsking);
     UpdateData(true);
     if (m_strArchivePath.empty()) {
@@ -334,6 +335,8 @@ void CVantrelDlg::OnBnClickedRestore() {
         folder = m_strRestoreFolder;
         if (!BrowseForRestoreFolder(m_hWnd, folder, Prompts())) return;
     }
+    // What stands at the entries' paths, and the user's answer to it.
+    if (!DecideAboutWhatStands(folder)) return;
     m_strRestoreFolder = folder;
 
     // The previous worker has ended its last message already; wait for its
@@ -345,6 +348,9 @@ void CVantrelDlg::OnBnClickedRestore() {
     m_pRestoreJob->archivePath = m_strArchivePath;
     m_pRestoreJob->observer = this;
     m_pRestoreJob->stop = m_pRestoreStop.get();
+    m_pRestoreJob->choices = m_decidedChoices;
+    m_bRunHadDecision = m_bDecisionMade;
+    m_entriesRestored = m_entriesKept = m_entriesIdentical = 0;
     m_progressSeen = false;
     m_lastProgressPost = {};
     m_entriesDone = 0;
@@ -415,6 +421,7 @@ void CVantrelDlg::ShowRunResult(int resultCode) {
     } else {
         ShowMessage(dlgtext::kRestoreFailed, MB_OK | MB_ICONEXCLAMATION);
     }
+    ShowOutcomeCounts();
     if (m_pTaskbar) m_pTaskbar->Clear(m_hWnd);
     HWND button = GetDlgItem(IDC_RESTORE);
     ::EnableWindow(button, TRUE);
@@ -426,7 +433,15 @@ void CVantrelDlg::ShowRunResult(int resultCode) {
     if (std::exchange(m_bCloseAfterRun, false)) ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
-void CVantrelDlg::OnBnClickedStop() { AskToStopRun(false); }
+void CVantrelDlg::OnBnClickedStop() {
+    // Before a run, 中止 gives up the look at what stands there: nothing
+    // has been written, so nothing is asked.
+    if (m_bPlanning) {
+        m_bPlanAbandoned = true;
+        return;
+    }
+    AskToStopRun(false);
+}
 
 void CVantrelDlg::AskToStopRun(bool thenClose) {
     if (!m_bRestoreRunning || m_bAskingStop) return;
