@@ -137,7 +137,7 @@ TEST(RestoreDecision, TextsSayWhatStands) {
     struct Case {
         const char* fault;
         StandingCounts counts;
-        std::u16string made, replaced, identical;
+        std::u16string made, replaced, newer, identical;
         std::vector<std::u16string> newerPaths;
     };
     StandingCounts many;
@@ -150,11 +150,11 @@ TEST(RestoreDecision, TextsSayWhatStands) {
     noNewer.replaced = 5;
     noNewer.identical = 7;
     const Case cases[] = {
-        {"newer ones named in brackets, paths as Windows writes them, no line break in a name", many,
-         u"新しく復元する項目：1,234,567", u"置き換わるファイル：30（うちバックアップより新しいもの：2）",
+        {"grouped counts, paths as Windows writes them, no line break in a name", many,
+         u"新しく復元する項目：1,234,567", u"置き換わるファイル：30", u"うちバックアップより新しいもの：2",
          u"内容が同じファイル：0", {u"写真\\a.jpg", u"b?c.txt"}},
-        {"no brackets when none is newer", noNewer, u"新しく復元する項目：0", u"置き換わるファイル：5",
-         u"内容が同じファイル：7", {}},
+        {"each count from its own field", noNewer, u"新しく復元する項目：0", u"置き換わるファイル：5",
+         u"うちバックアップより新しいもの：0", u"内容が同じファイル：7", {}},
     };
     const NumberText numbers;
     for (const Case& c : cases) {
@@ -162,6 +162,7 @@ TEST(RestoreDecision, TextsSayWhatStands) {
         const DecisionTexts t = DecisionTextsFor(c.counts, numbers);
         EXPECT_EQ(t.made, c.made);
         EXPECT_EQ(t.replaced, c.replaced);
+        EXPECT_EQ(t.newer, c.newer);
         EXPECT_EQ(t.identical, c.identical);
         EXPECT_EQ(t.newerPaths, c.newerPaths);
     }

@@ -10,7 +10,12 @@
 //   --failed       a real restore of a backup whose second file is damaged
 //                  (its CRC-32 does not match), ended;
 //   --backups      a folder of backups of three items, one of them chosen:
-//                  the list of the folder's backups under the run's view.
+//                  the list of the folder's backups under the run's view;
+//   --decision     a real restore into a folder that holds the backup's
+//                  files already, some older, one newer, most identical:
+//                  the question what to do with them, left open;
+//   --decided      the same answered "keep newer", identical files left:
+//                  the dialog after the run, with the outcome's counts.
 // The real runs write below a folder of their own in the temporary folder
 // and remove it when the program ends.
 
@@ -23,6 +28,7 @@
 #include "platform/wide.h"
 #include "res/resource.h"
 #include "tests/support/zip_writer.h"
+#include "restore/restore.h"
 #include "ui/user_prompts.h"
 #include "ui/vantrel_dlg.h"
 
@@ -31,7 +37,16 @@ namespace {
 // Yes to every question; the folder browser chooses `folder`.
 class AgreeingUser final : public UserPrompts {
 public:
-    explicit AgreeingUser(std::u16string folder) : folder_(std::move(folder)) {}
+    explicit AgreeingUser(std::u16string folder, bool decides = false)
+        : folder_(std::move(folder)), decides_(decides) {}
+    // The question's own window, unless this user answers it: keep newer
+    // files, leave identical ones.
+    bool DecideAboutExisting(HWND owner, const DecisionTexts& texts, RestoreDecision& decision) override {
+        if (!decides_) return UserPrompts::DecideAboutExisting(owner, texts, decision);
+        decision.answer = ExistingAnswer::kKeepNewer;
+        decision.skipIdentical = true;
+        return true;
+    }
     int ShowMessage(HWND, const std::u16string&, const std::u16string&, UINT) override { return IDYES; }
     bool OpenFile(HWND, const std::u16string&, DWORD, std::u16string&) override { return false; }
     bool BrowseForFolder(HWND, const std::u16string&, const std::u16string&, std::u16string& path) override {
@@ -41,6 +56,7 @@ public:
 
 private:
     std::u16string folder_;
+    bool decides_;
 };
 
 // A backup of 4,812 photos, 18.6 GB, restored at a steady 600 MB/s for
@@ -142,6 +158,33 @@ std::filesystem::path WriteBackupShelf(const std::filesystem::path& folder) {
     return chosen;
 }
 
+// The backup restored once into `folder`, then changed there as a user's
+// folder changes after a backup: two photos edited before it was taken
+// (older, other bytes), one edited since (newer), one deleted.
+bool StandBackupIn(const std::filesystem::path& archive, const std::filesystem::path& folder) {
+    if (RestoreArchive(folder.u16string() + u"\\", archive.u16string()) != RESTORE_OK) return false;
+    const std::filesystem::path march = folder / L"写真" / L"2024" / L"03";
+    const auto rewrite = [](const std::filesystem::path& file, FILETIME when) {
+        HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return;
+        DWORD written = 0;
+        ::WriteFile(h, "edited", 6, &written, nullptr);
+        ::SetFileTime(h, nullptr, nullptr, &when);
+        ::CloseHandle(h);
+    };
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    FILETIME longAgo{};
+    SYSTEMTIME y2020{2020, 1, 3, 1, 12, 0, 0, 0};
+    ::SystemTimeToFileTime(&y2020, &longAgo);
+    rewrite(march / L"IMG_0421.jpg", longAgo);
+    rewrite(march / L"IMG_0422.jpg", longAgo);
+    rewrite(march / L"IMG_0423.jpg", now);
+    std::error_code ignored;
+    std::filesystem::remove(folder / L"写真" / L"2024" / L"04" / L"IMG_0502.jpg", ignored);
+    return true;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
@@ -149,6 +192,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     const bool finished = mode.find(L"--finished") != std::wstring::npos;
     const bool failed = mode.find(L"--failed") != std::wstring::npos;
     const bool backups = mode.find(L"--backups") != std::wstring::npos;
+    const bool decided = mode.find(L"--decided") != std::wstring::npos;
+    const bool decision = decided || mode.find(L"--decision") != std::wstring::npos;
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     const std::filesystem::path scratch = std::filesystem::path(temp) / L"sorvane-render";
@@ -156,11 +201,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     std::filesystem::remove_all(scratch, ignored);
     std::filesystem::create_directories(scratch / L"restored", ignored);
 
-    AgreeingUser user((scratch / L"restored").u16string());
-    CVantrelDlg dialog(user, finished || failed ? &RestoreThreadProc : &SteadyThenHeldWorker);
+    AgreeingUser user((scratch / L"restored").u16string(), decided);
+    CVantrelDlg dialog(user, finished || failed || decision ? &RestoreThreadProc : &SteadyThenHeldWorker);
     // The backup of D:\データ\写真 taken 2024/03/15 09:30:00.
     const std::filesystem::path archive = scratch / L"20240315093000_1_RDpcg2aBW4NeXI7KkF4=.zip";
-    if ((finished || failed) && !WriteBackup(archive, failed)) return 2;
+    if ((finished || failed || decision) && !WriteBackup(archive, failed)) return 2;
+    if (decision && !StandBackupIn(archive, scratch / L"restored")) return 3;
     dialog.SetStartArchive(backups ? WriteBackupShelf(scratch).u16string() : archive.u16string());
     if (!dialog.Create()) return 1;
     HWND window = dialog.GetSafeHwnd();
