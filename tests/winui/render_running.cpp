@@ -160,7 +160,8 @@ std::filesystem::path WriteBackupShelf(const std::filesystem::path& folder) {
 
 // The backup restored once into `folder`, then changed there as a user's
 // folder changes after a backup: two photos edited before it was taken
-// (older, other bytes), one edited since (newer), one deleted.
+// (older, other bytes), one edited since (newer), one deleted. The
+// entries carry the test writer's time, 2013-01-01.
 bool StandBackupIn(const std::filesystem::path& archive, const std::filesystem::path& folder) {
     if (RestoreArchive(folder.u16string() + u"\\", archive.u16string()) != RESTORE_OK) return false;
     const std::filesystem::path march = folder / L"写真" / L"2024" / L"03";
@@ -175,8 +176,8 @@ bool StandBackupIn(const std::filesystem::path& archive, const std::filesystem::
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
     FILETIME longAgo{};
-    SYSTEMTIME y2020{2020, 1, 3, 1, 12, 0, 0, 0};
-    ::SystemTimeToFileTime(&y2020, &longAgo);
+    SYSTEMTIME y2010{2010, 1, 5, 1, 12, 0, 0, 0};
+    ::SystemTimeToFileTime(&y2010, &longAgo);
     rewrite(march / L"IMG_0421.jpg", longAgo);
     rewrite(march / L"IMG_0422.jpg", longAgo);
     rewrite(march / L"IMG_0423.jpg", now);
