@@ -109,7 +109,7 @@ bool UserPrompts::DecideAboutExisting(HWND owner, const DecisionTexts& texts, Re
 
 unsigned CVantrelDlg::PlanThreadProc(void* param) {
     auto* job = static_cast<PlanJob*>(param);
-    job->code = PlanRestore(job->destinationFolder, job->archivePath, PlanningChoices(nullptr), job->plan);
+    job->code = job->planFunction(job->destinationFolder, job->archivePath, PlanningChoices(nullptr), job->plan, nullptr);
     return 0;
 }
 
@@ -122,6 +122,7 @@ bool CVantrelDlg::DecideAboutWhatStands(const std::u16string& folder) {
     m_pPlanJob = std::make_unique<PlanJob>();
     m_pPlanJob->destinationFolder = folder;
     m_pPlanJob->archivePath = m_strArchivePath;
+    m_pPlanJob->planFunction = m_planFunction;
     m_pPlanThread = BeginWorkerThread(&PlanThreadProc, m_pPlanJob.get());
     // Without a plan nothing is known of what stands there: the restore
     // goes on as it always did, with the one question already answered.

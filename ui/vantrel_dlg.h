@@ -103,6 +103,13 @@ public:
     // nothing is remembered. Call before DoModal or Create.
     void SetProfilePath(std::u16string path) { m_strProfilePath = std::move(path); }
 
+    // How the run is planned before it writes (PlanRestore; a test slows it
+    // down to watch the dialog wait). Call before a restore is started.
+    using PlanFunction = int (*)(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                                 const RestoreChoices& choices, std::vector<PlannedEntry>& entries,
+                                 RestoreFailure* failure);
+    void SetPlanFunction(PlanFunction plan) { m_planFunction = plan; }
+
     // True from the start of a worker until its result has been shown.
     bool IsRestoreRunning() const noexcept { return m_bRestoreRunning; }
 
@@ -217,7 +224,9 @@ private:
     BackupListView m_backupList;
     std::u16string m_strProfilePath;
     // The plan before a run and the user's answer to what it found.
+    PlanFunction m_planFunction = &PlanRestore;
     struct PlanJob {
+        PlanFunction planFunction = nullptr;
         std::u16string destinationFolder, archivePath;
         std::vector<PlannedEntry> plan;
         int code = 0;

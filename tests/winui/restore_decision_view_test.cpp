@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -336,6 +338,93 @@ TEST_F(DecisionInDialog, TheQuestionsWindowProposesReplaceAndListsTheNewerFiles)
     EXPECT_EQ(Read(stood.dest / "Photos/newer.txt"), "edited yesterday") << "keep newer was chosen";
     EXPECT_EQ(Read(stood.dest / "Photos/older.txt"), "backup's older");
     EXPECT_EQ(EntryLine(), u"復元した項目：2　残した項目：2　内容が同じ項目：1");
+}
+
+// A plan that takes its time, as one of a large archive does.
+struct SlowPlan {
+    static inline std::atomic<int> plans{0};
+    static int Plan(const std::u16string& folder, const std::u16string& archive, const RestoreChoices& choices,
+                    std::vector<PlannedEntry>& entries, RestoreFailure* failure) {
+        ++plans;
+        ::Sleep(1500);
+        return PlanRestore(folder, archive, choices, entries, failure);
+    }
+};
+
+// What the dialog shows while the plan reads, seen from a timer of this
+// thread (the restore button's handler waits in a message loop of its
+// own); with `stop`, 中止 clicked once the status line says it is looking.
+struct PlanWatch {
+    static inline HWND dialog = nullptr;
+    static inline bool stop = false, stopped = false;
+    static inline std::vector<std::u16string> statuses;
+    static inline bool stopEnabled = false;
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        if (!dialog || stopped) return;
+        const std::u16string status = WindowText(::GetDlgItem(dialog, IDC_RUN_STATUS));
+        if (statuses.empty() || statuses.back() != status) statuses.push_back(status);
+        if (status != dlgtext::kPlanning) return;
+        stopEnabled = ::IsWindowEnabled(::GetDlgItem(dialog, IDC_RUN_STOP)) != FALSE;
+        if (stop) {
+            stopped = true;
+            ::SendMessageW(::GetDlgItem(dialog, IDC_RUN_STOP), BM_CLICK, 0, 0);
+        }
+    }
+};
+
+TEST_F(DecisionInDialog, ASlowPlanIsShownAndStopGivesItUp) {
+    struct Case {
+        const char* fault;
+        bool stop;
+        bool restored;
+    };
+    const Case cases[] = {
+        {"a plan of 1.5 s says so, and the question follows", false, true},
+        {"中止 while it reads: nothing asked, nothing written", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::TempFolder work;
+        StoodFolder stood(work / "dest", archive);
+        const std::string before = Snapshot(stood.dest);
+        user.decisions = 0;
+        PlanWatch::statuses.clear();
+        PlanWatch::stop = c.stop;
+        PlanWatch::stopped = PlanWatch::stopEnabled = false;
+        dialog = std::make_unique<CVantrelDlg>(user);
+        dialog->SetPlanFunction(&SlowPlan::Plan);
+        ASSERT_TRUE(dialog->Create());
+        user.dialog = PlanWatch::dialog = dialog->m_hWnd;
+        user.files.push_back(archive.u16string());
+        ::SendMessageW(::GetDlgItem(dialog->m_hWnd, IDC_SELECT), BM_CLICK, 0, 0);
+        user.asked.clear();
+        user.messageAnswers = {IDYES, IDYES, IDOK};
+        user.folders.push_back(stood.dest.u16string());
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &PlanWatch::Tick);
+        const ULONGLONG start = ::GetTickCount64();
+        ::SendMessageW(::GetDlgItem(dialog->m_hWnd, IDC_RESTORE), BM_CLICK, 0, 0);
+        const ULONGLONG waited = ::GetTickCount64() - start;
+        ::KillTimer(nullptr, timer);
+        PlanWatch::dialog = nullptr;
+        ASSERT_TRUE(PumpUntil(dialog->m_hWnd, [&] { return !dialog->IsRestoreRunning(); }, 30000));
+        EXPECT_NE(std::find(PlanWatch::statuses.begin(), PlanWatch::statuses.end(), dlgtext::kPlanning),
+                  PlanWatch::statuses.end())
+            << "the wait was not shown";
+        EXPECT_TRUE(PlanWatch::stopEnabled) << "中止 not offered while the plan reads";
+        EXPECT_EQ(user.decisions, c.restored ? 1 : 0);
+        if (c.restored) {
+            EXPECT_EQ(Read(stood.dest / "Photos/gone.txt"), "made again");
+        } else {
+            EXPECT_LT(waited, 1500u) << "中止 waited for the plan";
+            EXPECT_EQ(Snapshot(stood.dest), before);
+            EXPECT_EQ(dialog->m_pRestoreThread, nullptr);
+            EXPECT_EQ(MessageTexts(),
+                      (std::vector<std::u16string>{dlgtext::kConfirmRestore, dlgtext::kConfirmOverwrite}));
+        }
+        EXPECT_EQ(WindowText(::GetDlgItem(dialog->m_hWnd, IDC_RUN_STATUS)) == dlgtext::kPlanning, false)
+            << "the status line is given back";
+        dialog.reset();
+    }
 }
 
 }  // namespace
