@@ -38,3 +38,5 @@
 #define IDC_ANSWER_KEEP_ALL 1027
 #define IDC_SKIP_IDENTICAL 1028
 #define IDC_NEWER_LIST 1029
+#define IDC_ENTRY_TREE 1015     // made at run time, right of the fields
+#define IDC_ENTRY_COUNT 1016

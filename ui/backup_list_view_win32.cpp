@@ -202,9 +202,10 @@ void CVantrelDlg::AfterArchiveSelected() {
         platform::WriteIniValue(m_strProfilePath, kProfileSection, kLastArchiveKey, m_strArchivePath);
     // A row chosen in the list is in the folder the list shows; the list is
     // read again only for an archive that came another way (and not from
-    // inside the list's own notification).
-    if (m_bChoosingFromList) return;
-    ShowBackupsBeside(m_strArchivePath);
+    // inside the list's own notification). The tree is every archive's.
+    ReadCatalogueOf(m_strArchivePath);
+    if (!m_bChoosingFromList) ShowBackupsBeside(m_strArchivePath);
+    m_entryTree.Relayout();
 }
 
 void CVantrelDlg::ShowRememberedBackups() {

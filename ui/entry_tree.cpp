@@ -6,6 +6,8 @@
 #include <numeric>
 #include <utility>
 
+#include "zip/archive.h"
+
 namespace {
 
 bool IsSeparator(char16_t c) noexcept { return c == u'/' || c == u'\\'; }
@@ -167,4 +169,24 @@ std::vector<bool> EntryTree::Choice() const {
         if (entries_[order_[p]].folder) open.push_back({p, length, checked_[p]});
     }
     return chosen;
+}
+
+bool ReadTreeEntries(const std::u16string& archivePath, std::vector<TreeEntry>& entries, const StopRequest* stop) {
+    entries.clear();
+    std::unique_ptr<ArchiveHandle> handle = OpenArchive(archivePath);
+    if (!handle) return false;
+    ArchiveEntry entry;
+    bool read = GetArchiveEntry(handle.get(), -1, entry) == ARCHIVE_OK;
+    const std::int32_t count = read ? entry.index : 0;
+    entries.reserve(static_cast<std::size_t>(std::max<std::int32_t>(count, 0)));
+    for (std::int32_t i = 0; read && i < count; ++i) {
+        if (stop && stop->Requested()) read = false;
+        if (read) read = GetArchiveEntry(handle.get(), i, entry) == ARCHIVE_OK;
+        if (!read) break;
+        const bool folder = (!entry.name.empty() && IsSeparator(entry.name.back())) || (entry.attributes & 0x10) != 0;
+        entries.push_back({std::move(entry.name), folder, entry.uncompressedSize});
+    }
+    CloseArchive(handle);
+    if (!read) entries.clear();
+    return read;
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "restore/restore.h"
+
 // One entry of the catalogue, in catalogue order.
 struct TreeEntry {
     std::u16string name;  // as stored; '/' or '\\' between levels
@@ -74,3 +76,8 @@ private:
     std::int64_t chosenCount_ = 0;
     std::uint64_t chosenBytes_ = 0;
 };
+
+// The catalogue of the archive at `archivePath` as the tree takes it. False
+// when it can't be opened or read, or `stop` was requested meanwhile.
+bool ReadTreeEntries(const std::u16string& archivePath, std::vector<TreeEntry>& entries,
+                     const StopRequest* stop = nullptr);

@@ -109,13 +109,15 @@ bool UserPrompts::DecideAboutExisting(HWND owner, const DecisionTexts& texts, Re
 
 unsigned CVantrelDlg::PlanThreadProc(void* param) {
     auto* job = static_cast<PlanJob*>(param);
-    job->code = job->planFunction(job->destinationFolder, job->archivePath, PlanningChoices(nullptr), job->plan, nullptr);
+    job->code = job->planFunction(job->destinationFolder, job->archivePath,
+                                  PlanningChoices(job->some ? &job->chosen : nullptr), job->plan, nullptr);
     return 0;
 }
 
-bool CVantrelDlg::DecideAboutWhatStands(const std::u16string& folder) {
+bool CVantrelDlg::DecideAboutWhatStands(const std::u16string& folder, const std::vector<bool>* chosen) {
     m_bDecisionMade = false;
     m_decidedChoices = RestoreChoices{};
+    m_decidedChoices.entries = chosen;
     // A plan left running by a question given up earlier ends first: its
     // job is replaced below.
     m_pPlanThread.reset();
@@ -123,6 +125,12 @@ bool CVantrelDlg::DecideAboutWhatStands(const std::u16string& folder) {
     m_pPlanJob->destinationFolder = folder;
     m_pPlanJob->archivePath = m_strArchivePath;
     m_pPlanJob->planFunction = m_planFunction;
+    // The plan's own copy: a plan given up may still read it while the
+    // next restore makes its choice.
+    if (chosen) {
+        m_pPlanJob->chosen = *chosen;
+        m_pPlanJob->some = true;
+    }
     m_pPlanThread = BeginWorkerThread(&PlanThreadProc, m_pPlanJob.get());
     // Without a plan nothing is known of what stands there: the restore
     // goes on as it always did, with the one question already answered.
@@ -171,7 +179,7 @@ bool CVantrelDlg::DecideAboutWhatStands(const std::u16string& folder) {
     if (!AsksAboutWhatStands(counts)) return true;
     RestoreDecision decision;
     if (!Prompts().DecideAboutExisting(m_hWnd, DecisionTextsFor(counts, UserNumberText()), decision)) return false;
-    m_decidedChoices = ChoicesFor(decision, nullptr);
+    m_decidedChoices = ChoicesFor(decision, chosen);
     m_bDecisionMade = true;
     return true;
 }

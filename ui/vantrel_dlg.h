@@ -31,6 +31,7 @@
 #include "restore/plan.h"
 #include "restore/restore.h"
 #include "ui/backup_list_view.h"
+#include "ui/entry_tree_view.h"
 #include "ui/framework.h"
 #include "ui/run_view.h"
 #include "ui/taskbar_progress.h"
@@ -47,6 +48,9 @@ inline constexpr UINT WM_ARCHIVE_OFFERED = WM_USER + 160;  // 1184
 // made at run time, is laid out again once the dialog manager has rescaled
 // the template's controls.
 inline constexpr UINT WM_BACKUP_LIST_LAYOUT = WM_USER + 170;  // 1194
+// Posted by the worker that reads the chosen archive's catalogue for the
+// tree of its entries, when it is done.
+inline constexpr UINT WM_CATALOGUE_READ = WM_USER + 180;  // 1204
 
 // A second instance hands its archive over in WM_COPYDATA with this dwData
 // ("SVA1") and, as lpData, the full path in UTF-16 with its terminating
@@ -75,6 +79,7 @@ inline constexpr char16_t kRestoreButtonRunning[] = u"復元中...";
 inline constexpr char16_t kBrowseTitle[] = u"復元先フォルダの指定";
 inline constexpr char16_t kConfirmStop[] = u"復元を中止しますか？";
 inline constexpr char16_t kRestoreStopped[] = u"復元を中止しました。";
+inline constexpr char16_t kNothingChosen[] = u"復元する項目を選んでください。";
 }  // namespace dlgtext
 
 // Opens the folder browser on `folder` (or, when that does not exist, on
@@ -166,11 +171,18 @@ private:
     // what to do with them. False when nothing is to be written (the user
     // cancelled or gave the plan up); true leaves the answer in
     // m_decidedChoices.
-    bool DecideAboutWhatStands(const std::u16string& folder);
+    bool DecideAboutWhatStands(const std::u16string& folder, const std::vector<bool>* chosen);
     static unsigned PlanThreadProc(void* param);
     // The outcome's counts on the entry line, after a run that followed
     // the question.
     void ShowOutcomeCounts();
+    // The tree of the archive's entries (entry_tree_view_win32.cpp): its
+    // catalogue read on a worker for each archive selected, and what the
+    // user left checked, for the plan and the run (null: every entry).
+    void ReadCatalogueOf(const std::u16string& archivePath);
+    void OnCatalogueRead();
+    const std::vector<bool>* ChosenEntriesForRun();
+    static unsigned CatalogueThreadProc(void* param);
     void OnDropFiles(HDROP drop);
     bool OnCopyData(const COPYDATASTRUCT* data);
     void OfferArchive(std::u16string path);
@@ -227,6 +239,8 @@ private:
     PlanFunction m_planFunction = &PlanRestore;
     struct PlanJob {
         PlanFunction planFunction = nullptr;
+        std::vector<bool> chosen;
+        bool some = false;  // `chosen` is the choice; else every entry
         std::u16string destinationFolder, archivePath;
         std::vector<PlannedEntry> plan;
         int code = 0;
@@ -239,6 +253,16 @@ private:
     bool m_bRunHadDecision = false;
     RestoreChoices m_decidedChoices;
     std::atomic<std::int32_t> m_entriesRestored{0}, m_entriesKept{0}, m_entriesIdentical{0};
+    EntryTreeView m_entryTree;
+    struct CatalogueJob {
+        std::u16string archivePath;
+        HWND dialog = nullptr;
+        StopRequest stop;
+        std::unique_ptr<EntryTree> tree;
+    };
+    std::unique_ptr<CatalogueJob> m_pCatalogueJob;
+    std::unique_ptr<CWinThread> m_pCatalogueThread;  // after its job: it goes first
+    std::vector<bool> m_runChosen;  // the choice of the last run started
     // A row of the list is being selected (its notification is on the
     // stack): the list must not be rebuilt under it.
     bool m_bChoosingFromList = false;

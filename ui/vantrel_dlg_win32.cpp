@@ -11,6 +11,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/fs.h"
@@ -83,10 +84,11 @@ private:
 
 CVantrelDlg::CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc, TaskbarProgress* taskbar)
     : CDialog(IDD_VANTREL_DIALOG, prompts), m_hIcon(nullptr), m_threadProc(threadProc), m_pTaskbar(taskbar) {
-    // The template's bar and the backup list are common controls: their
+    // The template's bar, the backup list and the tree of entries are
+    // common controls: their
     // classes must be registered before they are made, whoever creates the
     // dialog.
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
     LoadIcons(0);
 }
@@ -115,6 +117,8 @@ CVantrelDlg::~CVantrelDlg() {
     // The worker holds a pointer to this object and its job; the window goes
     // first (so nothing more reaches the handlers), then the worker is
     // allowed to finish before the members it uses are released.
+    // A catalogue still being read for the tree is not waited for to its end.
+    if (m_pCatalogueJob) m_pCatalogueJob->stop.Request();
     if (m_hWnd) {
         ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
         ::DestroyWindow(m_hWnd);
@@ -188,7 +192,11 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         result = 0;
         return true;
     case WM_NOTIFY:
+        if (m_entryTree.OnNotify(reinterpret_cast<const NMHDR*>(lParam), result)) return true;
         return OnBackupListNotify(reinterpret_cast<const NMHDR*>(lParam));
+    case WM_CATALOGUE_READ:
+        OnCatalogueRead();
+        return true;
     case WM_BACKUP_LIST_LAYOUT:
         m_backupList.Relayout();
         return true;
@@ -226,6 +234,7 @@ BOOL CVantrelDlg::OnInitRestoreDialog() {
     m_pRestoreThread.reset();
     m_runView.Attach(m_hWnd);
     m_backupList.Attach(m_hWnd);
+    m_entryTree.Attach(m_hWnd);
     ShowRememberedBackups();
 
     // Files dropped from Explorer, and paths from a second instance. The
@@ -321,6 +330,12 @@ void CVantrelDlg::OnBnClickedRestore() {
         ShowMessage(dlgtext::kNoArchive, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
+    // Only the entries left checked in the tree, when some are not.
+    const std::vector<bool>* chosen = ChosenEntriesForRun();
+    if (chosen && std::find(chosen->begin(), chosen->end(), true) == chosen->end()) {
+        ShowMessage(dlgtext::kNothingChosen, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
     if (ShowMessage(dlgtext::kConfirmRestore, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
 
     std::u16string folder = m_strRestoreFolder;
@@ -336,7 +351,7 @@ void CVantrelDlg::OnBnClickedRestore() {
         if (!BrowseForRestoreFolder(m_hWnd, folder, Prompts())) return;
     }
     // What stands at the entries' paths, and the user's answer to it.
-    if (!DecideAboutWhatStands(folder)) return;
+    if (!DecideAboutWhatStands(folder, chosen)) return;
     m_strRestoreFolder = folder;
 
     // The previous worker has ended its last message already; wait for its
@@ -485,6 +500,7 @@ void CVantrelDlg::OnBnClickedClear() {
     m_strBackupName.clear();
     UpdateData(false);
     m_backupList.MarkChosen({});
+    m_entryTree.Clear();
 }
 
 void CVantrelDlg::OnRestoreStarted() { ::SendMessageW(m_hWnd, WM_RESTORE_STARTED, 0, 0); }

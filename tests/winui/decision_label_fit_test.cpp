@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "platform/wide.h"
 #include "res/resource.h"
+#include "ui/entry_tree_view.h"
 #include "ui/restore_decision.h"
 #include "ui/run_text.h"
 
@@ -190,6 +191,19 @@ TEST(DecisionLabelFit, EveryTextFitsOnOneLineAtEachDpiAndFont) {
                 }
                 EXPECT_GT(measured, 0);
             }
+        }
+    }
+}
+
+TEST(DecisionLabelFit, TheTreesCountFitsItsColumnAtEachDpiAndFont) {
+    const NumberText numbers;
+    const std::u16string widest = ChosenText(888888, 1023ull << 40, numbers);  // "1,023.0 TB"
+    for (const wchar_t* face : {L"MS UI Gothic", L"Yu Gothic UI", L"Meiryo"}) {
+        for (int dpi : {96, 120, 144, 192}) {
+            SCOPED_TRACE(std::to_string(dpi) + " DPI");
+            const DpiFont font(face, dpi);
+            EXPECT_LE(font.Measure(widest).cx, font.Width(kEntryTreeWidthUnits));
+            EXPECT_LE(font.Measure(widest).cy, font.Height(10));
         }
     }
 }

@@ -15,11 +15,14 @@
 //                  files already, some older, one newer, most identical:
 //                  the question what to do with them, left open;
 //   --decided      the same answered "keep newer", identical files left:
-//                  the dialog after the run, with the outcome's counts.
+//                  the dialog after the run, with the outcome's counts;
+//   --tree         a real backup chosen, its tree opened down to a month
+//                  and one photo unchecked: the tree and the count chosen.
 // The real runs write below a folder of their own in the temporary folder
 // and remove it when the program ends.
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <filesystem>
 #include <string>
@@ -186,6 +189,32 @@ bool StandBackupIn(const std::filesystem::path& archive, const std::filesystem::
     return true;
 }
 
+// Once the tree has filled: every level opened down to 写真\\2024\\03, and
+// its second photo unchecked with the space key, as a user does it.
+bool OpenTreeAndUncheckOne(HWND dialog) {
+    HWND view = ::GetDlgItem(dialog, IDC_ENTRY_TREE);
+    if (!view) return false;
+    const auto next = [&](HTREEITEM item, UINT how) {
+        return reinterpret_cast<HTREEITEM>(::SendMessageW(view, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
+    };
+    HTREEITEM item = next(nullptr, TVGN_ROOT);
+    if (!item) return false;
+    HTREEITEM last = item;
+    for (int depth = 0; depth < 3 && item; ++depth) {
+        ::SendMessageW(view, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+        last = item;
+        item = next(item, TVGN_CHILD);
+    }
+    // The other month opened too, to show a checked level beside it.
+    if (HTREEITEM april = next(last, TVGN_NEXT)) ::SendMessageW(view, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(april));
+    if (item) item = next(item, TVGN_NEXT);
+    if (item) {
+        ::SendMessageW(view, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+        ::SendMessageW(view, WM_KEYDOWN, VK_SPACE, 0);
+    }
+    return true;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
@@ -195,6 +224,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     const bool backups = mode.find(L"--backups") != std::wstring::npos;
     const bool decided = mode.find(L"--decided") != std::wstring::npos;
     const bool decision = decided || mode.find(L"--decision") != std::wstring::npos;
+    const bool tree = mode.find(L"--tree") != std::wstring::npos;
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     const std::filesystem::path scratch = std::filesystem::path(temp) / L"sorvane-render";
@@ -206,7 +236,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     CVantrelDlg dialog(user, finished || failed || decision ? &RestoreThreadProc : &SteadyThenHeldWorker);
     // The backup of D:\データ\写真 taken 2024/03/15 09:30:00.
     const std::filesystem::path archive = scratch / L"20240315093000_1_RDpcg2aBW4NeXI7KkF4=.zip";
-    if ((finished || failed || decision) && !WriteBackup(archive, failed)) return 2;
+    if ((finished || failed || decision || tree) && !WriteBackup(archive, failed)) return 2;
     if (decision && !StandBackupIn(archive, scratch / L"restored")) return 3;
     dialog.SetStartArchive(backups ? WriteBackupShelf(scratch).u16string() : archive.u16string());
     if (!dialog.Create()) return 1;
@@ -215,7 +245,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     MSG msg;
     const ULONGLONG deadline = ::GetTickCount64() + 60000;
     while (::IsWindow(window) && ::GetTickCount64() < deadline) {
-        if (!started && !backups && ::GetWindowTextLengthW(::GetDlgItem(window, IDC_ARCHIVE_PATH)) > 0) {
+        if (tree && !started) started = OpenTreeAndUncheckOne(window);
+        if (!started && !backups && !tree && ::GetWindowTextLengthW(::GetDlgItem(window, IDC_ARCHIVE_PATH)) > 0) {
             started = true;
             ::PostMessageW(::GetDlgItem(window, IDC_RESTORE), BM_CLICK, 0, 0);
         }
