@@ -17,15 +17,17 @@
 #               files: the question what to do with them (the question's
 #               window only, docs/dialog-decision.png);
 #   --decided   the same answered "keep newer": the dialog after the run,
-#               with the outcome's counts (docs/dialog-decided.png).
-#   scripts/render-dialog.sh --running|--finished|--failed|--backups|--decision|--decided [path/to/sorvane_render_running.exe] [output.png]
+#               with the outcome's counts (docs/dialog-decided.png);
+#   --tree      a backup chosen, its tree of entries opened and one photo
+#               unchecked (docs/dialog-tree.png).
+#   scripts/render-dialog.sh --running|--finished|--failed|--backups|--decision|--decided|--tree [path/to/sorvane_render_running.exe] [output.png]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mode=""
 settle=1.5  # let the controls paint
 window="^Sorvane"  # the title of the window taken
 case "${1:-}" in
-  --running | --finished | --failed | --backups | --decision | --decided)
+  --running | --finished | --failed | --backups | --decision | --decided | --tree)
     mode=$1
     shift
     exe=${1:-$top/build-win/tests/winui/sorvane_render_running.exe}
@@ -34,6 +36,7 @@ case "${1:-}" in
     # run ends within a second or two.
     settle=6
     [ "$mode" = --backups ] && settle=2
+    [ "$mode" = --tree ] && settle=3
     [ "$mode" = --decision ] && { settle=3; window="^復元先にあるファイル"; }
     ;;
   *)
