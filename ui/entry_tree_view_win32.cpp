@@ -89,9 +89,6 @@ void EntryTreeView::Create() {
     count_ = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_ENDELLIPSIS, 0, 0, 10, 10,
                                dialog_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ENTRY_COUNT)), module,
                                nullptr);
-    const WPARAM font = static_cast<WPARAM>(::SendMessageW(dialog_, WM_GETFONT, 0, 0));
-    ::SendMessageW(tree_view_, WM_SETFONT, font, FALSE);
-    ::SendMessageW(count_, WM_SETFONT, font, FALSE);
     states_ = MakeStateImages(tree_view_);
     ::SendMessageW(tree_view_, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(states_));
     Relayout();
@@ -99,6 +96,9 @@ void EntryTreeView::Create() {
 
 void EntryTreeView::Relayout() {
     if (!tree_view_) return;
+    const WPARAM font = static_cast<WPARAM>(::SendMessageW(dialog_, WM_GETFONT, 0, 0));
+    ::SendMessageW(tree_view_, WM_SETFONT, font, FALSE);
+    ::SendMessageW(count_, WM_SETFONT, font, FALSE);
     RECT client{};
     ::GetClientRect(dialog_, &client);
     RECT units{kEntryTreeLeftUnits, 12, kEntryTreeWidthUnits, 14};  // left, top, width, room for the count

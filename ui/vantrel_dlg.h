@@ -44,9 +44,9 @@ inline constexpr UINT WM_RESTORE_PROGRESS = WM_USER + 150;  // 1174
 // m_strOfferedArchive. Selecting it later, not inside the message that
 // brought it, lets a second instance's WM_COPYDATA return at once.
 inline constexpr UINT WM_ARCHIVE_OFFERED = WM_USER + 160;  // 1184
-// Posted by the dialog to itself after a change of DPI: the backup list,
-// made at run time, is laid out again once the dialog manager has rescaled
-// the template's controls.
+// Posted by the dialog to itself after a change of DPI: the backup list and
+// the tree, made at run time, are laid out again once the dialog manager
+// has rescaled the template's controls.
 inline constexpr UINT WM_BACKUP_LIST_LAYOUT = WM_USER + 170;  // 1194
 // Posted by the worker that reads the chosen archive's catalogue for the
 // tree of its entries, when it is done.

@@ -85,9 +85,8 @@ private:
 CVantrelDlg::CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc, TaskbarProgress* taskbar)
     : CDialog(IDD_VANTREL_DIALOG, prompts), m_hIcon(nullptr), m_threadProc(threadProc), m_pTaskbar(taskbar) {
     // The template's bar, the backup list and the tree of entries are
-    // common controls: their
-    // classes must be registered before they are made, whoever creates the
-    // dialog.
+    // common controls: their classes must be registered before they are
+    // made, whoever creates the dialog.
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
     LoadIcons(0);
@@ -199,11 +198,12 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         return true;
     case WM_BACKUP_LIST_LAYOUT:
         m_backupList.Relayout();
+        m_entryTree.Relayout();
         return true;
     case WM_DPICHANGED:
         // New icon sizes for the new monitor; the dialog manager still
-        // rescales the window and its controls, but not the backup list,
-        // which it did not make: that follows once it is done.
+        // rescales the window and its controls, but not the backup list and
+        // the tree, which it did not make: they follow once it is done.
         LoadIcons(HIWORD(wParam));
         ::PostMessageW(m_hWnd, WM_BACKUP_LIST_LAYOUT, 0, 0);
         return false;
