@@ -60,6 +60,8 @@ public:
 private:
     double Elapsed() const;
     void SetBar(int position, int state);
+    // The bar moving on its own, for work of unknown length, or not.
+    void SetMarquee(bool on);
     void SetStatus(const std::u16string& text);
     // The entry line, shortened in the middle to the control's width.
     void SetEntry(const std::u16string& text);

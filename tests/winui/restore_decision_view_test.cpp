@@ -6,6 +6,7 @@
 // defaults and its list of newer files; its texts whole at each DPI.
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -358,13 +359,14 @@ struct PlanWatch {
     static inline HWND dialog = nullptr;
     static inline bool stop = false, stopped = false;
     static inline std::vector<std::u16string> statuses;
-    static inline bool stopEnabled = false;
+    static inline bool stopEnabled = false, barMoving = false;
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
         if (!dialog || stopped) return;
         const std::u16string status = WindowText(::GetDlgItem(dialog, IDC_RUN_STATUS));
         if (statuses.empty() || statuses.back() != status) statuses.push_back(status);
         if (status != dlgtext::kPlanning) return;
         stopEnabled = ::IsWindowEnabled(::GetDlgItem(dialog, IDC_RUN_STOP)) != FALSE;
+        barMoving = (::GetWindowLongPtrW(::GetDlgItem(dialog, IDC_RUN_PROGRESS), GWL_STYLE) & PBS_MARQUEE) != 0;
         if (stop) {
             stopped = true;
             ::SendMessageW(::GetDlgItem(dialog, IDC_RUN_STOP), BM_CLICK, 0, 0);
@@ -390,7 +392,7 @@ TEST_F(DecisionInDialog, ASlowPlanIsShownAndStopGivesItUp) {
         user.decisions = 0;
         PlanWatch::statuses.clear();
         PlanWatch::stop = c.stop;
-        PlanWatch::stopped = PlanWatch::stopEnabled = false;
+        PlanWatch::stopped = PlanWatch::stopEnabled = PlanWatch::barMoving = false;
         dialog = std::make_unique<CVantrelDlg>(user);
         dialog->SetPlanFunction(&SlowPlan::Plan);
         ASSERT_TRUE(dialog->Create());
@@ -411,6 +413,9 @@ TEST_F(DecisionInDialog, ASlowPlanIsShownAndStopGivesItUp) {
                   PlanWatch::statuses.end())
             << "the wait was not shown";
         EXPECT_TRUE(PlanWatch::stopEnabled) << "中止 not offered while the plan reads";
+        EXPECT_TRUE(PlanWatch::barMoving) << "the bar does not show the wait";
+        EXPECT_FALSE(::GetWindowLongPtrW(::GetDlgItem(dialog->m_hWnd, IDC_RUN_PROGRESS), GWL_STYLE) & PBS_MARQUEE)
+            << "the bar is given back to the run";
         EXPECT_EQ(user.decisions, c.restored ? 1 : 0);
         if (c.restored) {
             EXPECT_EQ(Read(stood.dest / "Photos/gone.txt"), "made again");
