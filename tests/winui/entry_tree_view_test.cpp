@@ -75,6 +75,20 @@ void PressSpaceOn(HWND tree, HTREEITEM item) {
     ::SendMessageW(tree, WM_KEYDOWN, VK_SPACE, 0);
 }
 
+// Answers the question about what stands there with "replace", noting
+// what it was told.
+class ReplacingUser : public ScriptedUser {
+public:
+    int decisions = 0;
+    DecisionTexts shown;
+    bool DecideAboutExisting(HWND, const DecisionTexts& texts, RestoreDecision& decision) override {
+        ++decisions;
+        shown = texts;
+        decision = RestoreDecision{};
+        return true;
+    }
+};
+
 class TreeInDialog : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -97,7 +111,7 @@ protected:
 
     testsupport::TempFolder box;
     fs::path archive;
-    ScriptedUser user;
+    ReplacingUser user;
     std::unique_ptr<CVantrelDlg> dialog;
 };
 
@@ -179,6 +193,27 @@ TEST_F(TreeInDialog, EveryEntryCheckedRestoresTheWholeArchive) {
     ASSERT_TRUE(PumpUntil(dialog->m_hWnd, [&] { return !dialog->IsRestoreRunning(); }, 30000));
     EXPECT_TRUE(fs::exists(dest / "pics/c.jpg"));
     EXPECT_TRUE(fs::exists(dest / "docs/b.txt"));
+}
+
+TEST_F(TreeInDialog, TheQuestionCountsOnlyTheCheckedEntries) {
+    OpenWith(SmallBackup());
+    testsupport::TempFolder dest;
+    ASSERT_EQ(RestoreArchive(dest.WithSeparator(), archive.u16string()), RESTORE_OK);
+    // Every file stands there, the photo and top.txt changed since.
+    testsupport::WriteFileBytes(dest / "pics/c.jpg", testzip::ToBytes("edited"));
+    testsupport::WriteFileBytes(dest / "top.txt", testzip::ToBytes("edited"));
+    HWND tree = Tree();
+    PressSpaceOn(tree, Find(tree, Next(tree, nullptr, TVGN_ROOT), u"pics"));
+    user.asked.clear();
+    user.messageAnswers = {IDYES, IDOK};
+    user.folders.push_back(dest.path().u16string());
+    ::SendMessageW(::GetDlgItem(dialog->m_hWnd, IDC_RESTORE), BM_CLICK, 0, 0);
+    ASSERT_TRUE(PumpUntil(dialog->m_hWnd, [&] { return !dialog->IsRestoreRunning(); }, 30000));
+    ASSERT_EQ(user.decisions, 1);
+    EXPECT_EQ(user.shown.replaced, u"置き換わるファイル：1") << "the unchecked photo is no part of the restore";
+    EXPECT_EQ(user.shown.identical, u"内容が同じファイル：3");
+    EXPECT_EQ(testsupport::ReadFileBytes(dest / "top.txt"), std::vector<std::uint8_t>(1000, 'x'));
+    EXPECT_EQ(testsupport::ReadFileBytes(dest / "pics/c.jpg"), testzip::ToBytes("edited")) << "not checked, not touched";
 }
 
 }  // namespace
