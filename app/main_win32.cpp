@@ -86,6 +86,7 @@ public:
         const std::unique_ptr<TaskbarProgress> taskbar = MakeShellTaskbarProgress();
         CVantrelDlg dialog(SystemUserPrompts(), &RestoreThreadProc, taskbar.get());
         if (!m_app.m_strArchiveArgument.empty()) dialog.SetStartArchive(m_app.m_strArchiveArgument);
+        dialog.SetProfilePath(m_app.m_strProfilePath);
         m_pMainWnd = &dialog;
         dialog.DoModal();
         m_pMainWnd = nullptr;

@@ -18,6 +18,7 @@ std::string UsageText() {
            "       sorvane-cli test ARCHIVE [MEMBER...] [-x MEMBER] [--quiet]\n"
            "       sorvane-cli list ARCHIVE [MEMBER...] [-x MEMBER]\n"
            "       sorvane-cli info BACKUP-FILE\n"
+           "       sorvane-cli backups FOLDER\n"
            "       sorvane-cli --help | --version\n"
            "\n"
            "restore  restores every entry of ARCHIVE below FOLDER, replacing what is there\n"
@@ -27,6 +28,8 @@ std::string UsageText() {
            "list     lists the entries: index, attributes, compressed and uncompressed size,\n"
            "         write, access and creation time (UTC), name\n"
            "info     describes what a backup's file name says\n"
+           "backups  lists the backups in FOLDER: time, original path and file name,\n"
+           "         tab-separated, grouped by original path, newest first\n"
            "\n"
            "MEMBER   an entry's name as list prints it, or a pattern: * within one level,\n"
            "         ** across levels, ? one character, [...] one of a set; a folder takes\n"
@@ -44,7 +47,8 @@ std::string UsageText() {
            "-q, --quiet                   test: prints only damaged entries and the summary\n"
            "Options may stand anywhere; -- ends them.\n"
            "\n"
-           "exit status: 0 done, 2 usage, 3 archive not opened, 4 entry count unreadable,\n"
+           "exit status: 0 done, 1 name unreadable (info) or folder unreadable (backups),\n"
+           "             2 usage, 3 archive not opened, 4 entry count unreadable,\n"
            "             5 an entry failed (or is damaged), 6 archive missing or folder not made,\n"
            "             130 interrupted\n";
 }

@@ -8,6 +8,8 @@
 #include "restore/restore.h"
 
 inline constexpr int kExitUsage = 2;
+// backups: the folder could not be listed.
+inline constexpr int kExitFolderUnreadable = 1;
 
 // The usage summary, ending in a newline.
 std::string UsageText();

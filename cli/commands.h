@@ -10,6 +10,7 @@ int RunListCommand(const std::vector<std::string>& args);
 int RunInfoCommand(const std::vector<std::string>& args);
 int RunTestCommand(const std::vector<std::string>& args);
 int RunPlanCommand(const std::vector<std::string>& args);
+int RunBackupsCommand(const std::vector<std::string>& args);
 
 // The whole program after its entry point has turned the command line into
 // UTF-8 (program name dropped): dispatch to a subcommand, --help, --version.

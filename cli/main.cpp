@@ -38,6 +38,7 @@ int RunCli(const std::vector<std::string>& args) {
     if (command == "info") return RunInfoCommand(rest);
     if (command == "test") return RunTestCommand(rest);
     if (command == "plan") return RunPlanCommand(rest);
+    if (command == "backups") return RunBackupsCommand(rest);
     WriteErr("sorvane-cli: unknown command \"" + command + "\"\n" + UsageText());
     return kExitUsage;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -169,6 +170,19 @@ struct PathIdentity {
     FileIdentity identity;
 };
 PathIdentity ReadPathIdentity(const std::u16string& path);
+
+// One item of a folder as ListFolder reads it.
+struct FolderItem {
+    std::u16string name;      // the item's own name, no folder part
+    bool folder = false;      // a folder (a link to one counts as one)
+    std::uint64_t size = 0;   // bytes, of a file
+};
+
+// The items of `folder` (FindFirstFileW / FindNextFileW; opendir /
+// readdir), without "." and "..", in the order the system gives them.
+// False when the folder can't be read (missing, not a folder, refused);
+// `items` is then empty.
+bool ListFolder(const std::u16string& folder, std::vector<FolderItem>& items);
 
 // Full path of the running executable (GetModuleFileNameW;
 // /proc/self/exe on POSIX). Empty on failure.

@@ -245,6 +245,30 @@ bool CompleteMovedFile(const std::u16string& path, FileTime, FileTime, FileTime,
     return true;
 }
 
+bool ListFolder(const std::u16string& folder, std::vector<FolderItem>& items) {
+    items.clear();
+    const std::string p = Native(folder);
+    if (p.empty()) return false;
+    DIR* dir = ::opendir(p.c_str());
+    if (!dir) return false;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name(e->d_name);
+        if (name == "." || name == "..") continue;
+        FolderItem item;
+        item.name = Utf8ToUtf16(name);
+        // A link is listed as what it leads to: whoever opens the name
+        // opens that.
+        struct stat st{};
+        if (::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0) {
+            item.folder = S_ISDIR(st.st_mode);
+            if (S_ISREG(st.st_mode)) item.size = static_cast<std::uint64_t>(st.st_size);
+        }
+        items.push_back(std::move(item));
+    }
+    ::closedir(dir);
+    return true;
+}
+
 std::u16string ModulePath() {
     std::vector<char> buffer(PATH_MAX + 1);
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);

@@ -239,6 +239,33 @@ bool FindAny(const std::u16string& path) {
     return true;
 }
 
+bool ListFolder(const std::u16string& folder, std::vector<FolderItem>& items) {
+    items.clear();
+    if (folder.empty()) return false;
+    std::u16string pattern = folder;
+    if (pattern.back() != u'\\' && pattern.back() != u'/') pattern.push_back(u'\\');
+    pattern.push_back(u'*');
+    WIN32_FIND_DATAW data;
+    HANDLE h = ::FindFirstFileExW(W(Sys(pattern)), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    if (h == INVALID_HANDLE_VALUE) {
+        // An empty folder still has "." and ".."; only a drive's root can
+        // find nothing at all and be readable.
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    do {
+        const std::u16string name = U16(data.cFileName);
+        if (name == u"." || name == u"..") continue;
+        FolderItem item;
+        item.name = name;
+        item.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!item.folder)
+            item.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        items.push_back(std::move(item));
+    } while (::FindNextFileW(h, &data));
+    ::FindClose(h);
+    return true;
+}
+
 bool MoveReplacing(const std::u16string& from, const std::u16string& to, Refusal* why) {
     // Either file may be the one held: the new one by a scanner that opened
     // it when it was closed, the old one by whoever uses it.

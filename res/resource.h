@@ -7,6 +7,8 @@
 #define IDD_VANTREL_DIALOG 102     // restore dialog template
 #define IDS_ABOUTBOX 101           // system-menu item text
 #define IDP_SOCKETS_INIT_FAILED 103
+#define IDD_RESTORE_DECISION 104   // what to do with the files that stand there
+#define IDD_NEWER_FILES 105        // the files newer than the backup's
 
 #define IDM_ABOUTBOX 0x0010        // system-menu command of the About box
 
@@ -24,3 +26,17 @@
 #define IDC_RUN_STOP 1011
 #define IDC_RUN_STATUS 1012
 #define IDC_RUN_ENTRY 1013
+#define IDC_BACKUP_LIST 1014    // made at run time, below the run view
+// The question before a restore where files stand at the entries' paths.
+#define IDC_DECISION_MADE 1020
+#define IDC_DECISION_REPLACED 1021
+#define IDC_DECISION_NEWER 1022
+#define IDC_DECISION_IDENTICAL 1023
+#define IDC_DECISION_SHOW_NEWER 1024
+#define IDC_ANSWER_REPLACE 1025
+#define IDC_ANSWER_KEEP_NEWER 1026
+#define IDC_ANSWER_KEEP_ALL 1027
+#define IDC_SKIP_IDENTICAL 1028
+#define IDC_NEWER_LIST 1029
+#define IDC_ENTRY_TREE 1015     // made at run time, right of the fields
+#define IDC_ENTRY_COUNT 1016

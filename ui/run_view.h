@@ -46,6 +46,12 @@ public:
     void Update(const RestoreProgress& progress, const std::u16string& entryName);
     // The user asked to stop: the run ends at its next buffer.
     void Stopping();
+    // Before a run: what stands at the entries' paths is being looked at;
+    // the stop button gives that up.
+    void Planning();
+    // After the result box: what the run did with each entry, on the
+    // entry's line.
+    void ShowOutcome(const std::u16string& text) { SetEntry(text); }
     // The run has ended. The texts stay until the next Reset. `archivePath`
     // and `destination` are the run's, for failures that name no entry.
     void Finished(int resultCode, const RestoreFailure& failure, const RestoreProgress& last, bool archiveExists,
@@ -54,6 +60,8 @@ public:
 private:
     double Elapsed() const;
     void SetBar(int position, int state);
+    // The bar moving on its own, for work of unknown length, or not.
+    void SetMarquee(bool on);
     void SetStatus(const std::u16string& text);
     // The entry line, shortened in the middle to the control's width.
     void SetEntry(const std::u16string& text);

@@ -8,6 +8,7 @@
 
 #include "platform/wide.h"
 #include "res/resource.h"
+#include "ui/restore_decision.h"
 
 namespace {
 
@@ -116,6 +117,7 @@ void RunView::Attach(HWND dialog) {
 }
 
 void RunView::Reset() {
+    SetMarquee(false);
     barPosition_ = 0;
     SetBar(0, PBST_NORMAL);
     SetStatus({});
@@ -146,6 +148,14 @@ void RunView::Update(const RestoreProgress& progress, const std::u16string& entr
     SetBar(BarPosition(progress, false), PBST_NORMAL);
     SetStatus(RunningText(progress, left, numbers_));
     SetEntry(EntryPathText(entryName));
+}
+
+void RunView::Planning() {
+    Reset();
+    // How long the look takes is not known: the bar moves without a figure.
+    SetMarquee(true);
+    SetStatus(dlgtext::kPlanning);
+    ::EnableWindow(::GetDlgItem(dialog_, IDC_RUN_STOP), TRUE);
 }
 
 void RunView::Stopping() {
@@ -179,6 +189,15 @@ void RunView::Finished(int resultCode, const RestoreFailure& failure, const Rest
     } else {
         SetEntry(archivePath);
     }
+}
+
+void RunView::SetMarquee(bool on) {
+    HWND bar = ::GetDlgItem(dialog_, IDC_RUN_PROGRESS);
+    const LONG_PTR style = ::GetWindowLongPtrW(bar, GWL_STYLE);
+    if (((style & PBS_MARQUEE) != 0) == on) return;
+    if (!on) ::SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+    ::SetWindowLongPtrW(bar, GWL_STYLE, on ? style | PBS_MARQUEE : style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    if (on) ::SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
 }
 
 void RunView::SetBar(int position, int state) {

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "ui/restore_decision.h"
+
 class UserPrompts {
 public:
     virtual ~UserPrompts() = default;
@@ -27,6 +29,13 @@ public:
     // item is not a file-system folder.
     virtual bool BrowseForFolder(HWND owner, const std::u16string& title, const std::u16string& startFolder,
                                  std::u16string& path) = 0;
+
+    // The question before a restore where files stand at the entries'
+    // paths: `texts` says what stands there, `decision` holds the proposed
+    // answer on entry and the user's on return. False for Cancel. Unless a
+    // test answers it, the dialog of template 104 asks
+    // (restore_decision_win32.cpp).
+    virtual bool DecideAboutExisting(HWND owner, const DecisionTexts& texts, RestoreDecision& decision);
 };
 
 // The real dialogs of the system.

@@ -25,9 +25,13 @@
 #include <mutex>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "res/resource.h"
+#include "restore/plan.h"
 #include "restore/restore.h"
+#include "ui/backup_list_view.h"
+#include "ui/entry_tree_view.h"
 #include "ui/framework.h"
 #include "ui/run_view.h"
 #include "ui/taskbar_progress.h"
@@ -40,6 +44,13 @@ inline constexpr UINT WM_RESTORE_PROGRESS = WM_USER + 150;  // 1174
 // m_strOfferedArchive. Selecting it later, not inside the message that
 // brought it, lets a second instance's WM_COPYDATA return at once.
 inline constexpr UINT WM_ARCHIVE_OFFERED = WM_USER + 160;  // 1184
+// Posted by the dialog to itself after a change of DPI: the backup list and
+// the tree, made at run time, are laid out again once the dialog manager
+// has rescaled the template's controls.
+inline constexpr UINT WM_BACKUP_LIST_LAYOUT = WM_USER + 170;  // 1194
+// Posted by the worker that reads the chosen archive's catalogue for the
+// tree of its entries, when it is done.
+inline constexpr UINT WM_CATALOGUE_READ = WM_USER + 180;  // 1204
 
 // A second instance hands its archive over in WM_COPYDATA with this dwData
 // ("SVA1") and, as lpData, the full path in UTF-16 with its terminating
@@ -68,6 +79,7 @@ inline constexpr char16_t kRestoreButtonRunning[] = u"復元中...";
 inline constexpr char16_t kBrowseTitle[] = u"復元先フォルダの指定";
 inline constexpr char16_t kConfirmStop[] = u"復元を中止しますか？";
 inline constexpr char16_t kRestoreStopped[] = u"復元を中止しました。";
+inline constexpr char16_t kNothingChosen[] = u"復元する項目を選んでください。";
 }  // namespace dlgtext
 
 // Opens the folder browser on `folder` (or, when that does not exist, on
@@ -89,6 +101,19 @@ public:
     // opened, as if chosen in the file-open dialog. Call before DoModal or
     // Create; `path` must be absolute.
     void SetStartArchive(std::u16string path) { m_strOfferedArchive = std::move(path); }
+
+    // The program's profile.ini (full path): the archive chosen last is
+    // kept there, in a section of the program's own, and the list of the
+    // backups beside it shows when the dialog opens. Without one (tests)
+    // nothing is remembered. Call before DoModal or Create.
+    void SetProfilePath(std::u16string path) { m_strProfilePath = std::move(path); }
+
+    // How the run is planned before it writes (PlanRestore; a test slows it
+    // down to watch the dialog wait). Call before a restore is started.
+    using PlanFunction = int (*)(const std::u16string& destinationFolder, const std::u16string& archivePath,
+                                 const RestoreChoices& choices, std::vector<PlannedEntry>& entries,
+                                 RestoreFailure* failure);
+    void SetPlanFunction(PlanFunction plan) { m_planFunction = plan; }
 
     // True from the start of a worker until its result has been shown.
     bool IsRestoreRunning() const noexcept { return m_bRestoreRunning; }
@@ -133,6 +158,31 @@ private:
     // What a confirmed file-open choice does: decode the name, fill the
     // members and controls, or warn and keep what was shown.
     void SelectArchive(std::u16string path);
+    // The list of backups beside the archive (backup_list_view_win32.cpp):
+    // read again for the folder of an archive selected any way but from
+    // the list itself; remembered for the next start.
+    void AfterArchiveSelected();
+    void ShowBackupsBeside(const std::u16string& archivePath);
+    void ShowRememberedBackups();
+    // True when the notification was the list's.
+    bool OnBackupListNotify(const NMHDR* header);
+    // Before a run into `folder` (restore_decision_win32.cpp): the plan on
+    // a worker, and where files stand at the entries' paths the question
+    // what to do with them. False when nothing is to be written (the user
+    // cancelled or gave the plan up); true leaves the answer in
+    // m_decidedChoices.
+    bool DecideAboutWhatStands(const std::u16string& folder, const std::vector<bool>* chosen);
+    static unsigned PlanThreadProc(void* param);
+    // The outcome's counts on the entry line, after a run that followed
+    // the question.
+    void ShowOutcomeCounts();
+    // The tree of the archive's entries (entry_tree_view_win32.cpp): its
+    // catalogue read on a worker for each archive selected, and what the
+    // user left checked, for the plan and the run (null: every entry).
+    void ReadCatalogueOf(const std::u16string& archivePath);
+    void OnCatalogueRead();
+    const std::vector<bool>* ChosenEntriesForRun();
+    static unsigned CatalogueThreadProc(void* param);
     void OnDropFiles(HDROP drop);
     bool OnCopyData(const COPYDATASTRUCT* data);
     void OfferArchive(std::u16string path);
@@ -160,6 +210,8 @@ private:
     void OnEntryStarted(std::int32_t index, const std::u16string& name) override;
     // The bar goes by bytes.
     bool WantsByteTotal() const override { return true; }
+    // Counted for the outcome after the result box.
+    void OnEntryDone(std::int32_t index, EntryOutcome outcome) override;
 
     // Figures reach the taskbar and the view at most this often; the view
     // is redrawn on the timer kRunViewTimer.
@@ -185,6 +237,39 @@ private:
     bool m_bFinishDeferred = false;
     int m_nDeferredResult = 0;
     RunView m_runView;
+    BackupListView m_backupList;
+    std::u16string m_strProfilePath;
+    // The plan before a run and the user's answer to what it found.
+    PlanFunction m_planFunction = &PlanRestore;
+    struct PlanJob {
+        PlanFunction planFunction = nullptr;
+        std::vector<bool> chosen;
+        bool some = false;  // `chosen` is the choice; else every entry
+        std::u16string destinationFolder, archivePath;
+        std::vector<PlannedEntry> plan;
+        int code = 0;
+    };
+    std::unique_ptr<PlanJob> m_pPlanJob;
+    std::unique_ptr<CWinThread> m_pPlanThread;  // declared after its job: it goes first
+    bool m_bPlanning = false;
+    bool m_bPlanAbandoned = false;
+    bool m_bDecisionMade = false;
+    bool m_bRunHadDecision = false;
+    RestoreChoices m_decidedChoices;
+    std::atomic<std::int32_t> m_entriesRestored{0}, m_entriesKept{0}, m_entriesIdentical{0};
+    EntryTreeView m_entryTree;
+    struct CatalogueJob {
+        std::u16string archivePath;
+        HWND dialog = nullptr;
+        StopRequest stop;
+        std::unique_ptr<EntryTree> tree;
+    };
+    std::unique_ptr<CatalogueJob> m_pCatalogueJob;
+    std::unique_ptr<CWinThread> m_pCatalogueThread;  // after its job: it goes first
+    std::vector<bool> m_runChosen;  // the choice of the last run started
+    // A row of the list is being selected (its notification is on the
+    // stack): the list must not be rebuilt under it.
+    bool m_bChoosingFromList = false;
     // Handlers that are asking the user something (their boxes run message
     // loops in which an offered archive could otherwise swap the archive
     // under a question already answered).

@@ -11,6 +11,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/fs.h"
@@ -83,9 +84,10 @@ private:
 
 CVantrelDlg::CVantrelDlg(UserPrompts& prompts, WorkerProc threadProc, TaskbarProgress* taskbar)
     : CDialog(IDD_VANTREL_DIALOG, prompts), m_hIcon(nullptr), m_threadProc(threadProc), m_pTaskbar(taskbar) {
-    // The template's bar is a common control: its class must be registered
-    // before the template is loaded, whoever creates the dialog.
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
+    // The template's bar, the backup list and the tree of entries are
+    // common controls: their classes must be registered before they are
+    // made, whoever creates the dialog.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
     LoadIcons(0);
 }
@@ -114,6 +116,8 @@ CVantrelDlg::~CVantrelDlg() {
     // The worker holds a pointer to this object and its job; the window goes
     // first (so nothing more reaches the handlers), then the worker is
     // allowed to finish before the members it uses are released.
+    // A catalogue still being read for the tree is not waited for to its end.
+    if (m_pCatalogueJob) m_pCatalogueJob->stop.Request();
     if (m_hWnd) {
         ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
         ::DestroyWindow(m_hWnd);
@@ -186,10 +190,22 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         OnEndSession(wParam != FALSE);
         result = 0;
         return true;
+    case WM_NOTIFY:
+        if (m_entryTree.OnNotify(reinterpret_cast<const NMHDR*>(lParam), result)) return true;
+        return OnBackupListNotify(reinterpret_cast<const NMHDR*>(lParam));
+    case WM_CATALOGUE_READ:
+        OnCatalogueRead();
+        return true;
+    case WM_BACKUP_LIST_LAYOUT:
+        m_backupList.Relayout();
+        m_entryTree.Relayout();
+        return true;
     case WM_DPICHANGED:
         // New icon sizes for the new monitor; the dialog manager still
-        // rescales the window and its controls.
+        // rescales the window and its controls, but not the backup list and
+        // the tree, which it did not make: they follow once it is done.
         LoadIcons(HIWORD(wParam));
+        ::PostMessageW(m_hWnd, WM_BACKUP_LIST_LAYOUT, 0, 0);
         return false;
     default:
         return false;
@@ -217,6 +233,9 @@ BOOL CVantrelDlg::OnInitRestoreDialog() {
     }
     m_pRestoreThread.reset();
     m_runView.Attach(m_hWnd);
+    m_backupList.Attach(m_hWnd);
+    m_entryTree.Attach(m_hWnd);
+    ShowRememberedBackups();
 
     // Files dropped from Explorer, and paths from a second instance. The
     // tool runs elevated, so the system drops these messages when they come
@@ -297,16 +316,24 @@ void CVantrelDlg::SelectArchive(std::u16string path) {
     UpdateData(false);
     // The last run's outcome stays on view until another archive is chosen.
     if (!m_bRestoreRunning) m_runView.Reset();
+    AfterArchiveSelected();
 }
 
 void CVantrelDlg::OnBnClickedRestore() {
     // The button is disabled during a run; a click that still arrives (a
-    // message sent to it) must not start a second worker.
-    if (m_bRestoreRunning) return;
+    // message sent to it) must not start a second worker, nor one made
+    // while the plan before a run reads.
+    if (m_bRestoreRunning || m_bPlanning) return;
     AskingScope asking(m_nAsking);
     UpdateData(true);
     if (m_strArchivePath.empty()) {
         ShowMessage(dlgtext::kNoArchive, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    // Only the entries left checked in the tree, when some are not.
+    const std::vector<bool>* chosen = ChosenEntriesForRun();
+    if (chosen && std::find(chosen->begin(), chosen->end(), true) == chosen->end()) {
+        ShowMessage(dlgtext::kNothingChosen, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
     if (ShowMessage(dlgtext::kConfirmRestore, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
@@ -323,6 +350,8 @@ void CVantrelDlg::OnBnClickedRestore() {
         folder = m_strRestoreFolder;
         if (!BrowseForRestoreFolder(m_hWnd, folder, Prompts())) return;
     }
+    // What stands at the entries' paths, and the user's answer to it.
+    if (!DecideAboutWhatStands(folder, chosen)) return;
     m_strRestoreFolder = folder;
 
     // The previous worker has ended its last message already; wait for its
@@ -334,6 +363,9 @@ void CVantrelDlg::OnBnClickedRestore() {
     m_pRestoreJob->archivePath = m_strArchivePath;
     m_pRestoreJob->observer = this;
     m_pRestoreJob->stop = m_pRestoreStop.get();
+    m_pRestoreJob->choices = m_decidedChoices;
+    m_bRunHadDecision = m_bDecisionMade;
+    m_entriesRestored = m_entriesKept = m_entriesIdentical = 0;
     m_progressSeen = false;
     m_lastProgressPost = {};
     m_entriesDone = 0;
@@ -406,6 +438,7 @@ void CVantrelDlg::ShowRunResult(int resultCode) {
     } else {
         ShowMessage(dlgtext::kRestoreFailed, MB_OK | MB_ICONEXCLAMATION);
     }
+    ShowOutcomeCounts();
     if (m_pTaskbar) m_pTaskbar->Clear(m_hWnd);
     HWND button = GetDlgItem(IDC_RESTORE);
     ::EnableWindow(button, TRUE);
@@ -417,7 +450,15 @@ void CVantrelDlg::ShowRunResult(int resultCode) {
     if (std::exchange(m_bCloseAfterRun, false)) ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
-void CVantrelDlg::OnBnClickedStop() { AskToStopRun(false); }
+void CVantrelDlg::OnBnClickedStop() {
+    // Before a run, 中止 gives up the look at what stands there: nothing
+    // has been written, so nothing is asked.
+    if (m_bPlanning) {
+        m_bPlanAbandoned = true;
+        return;
+    }
+    AskToStopRun(false);
+}
 
 void CVantrelDlg::AskToStopRun(bool thenClose) {
     if (!m_bRestoreRunning || m_bAskingStop) return;
@@ -460,6 +501,8 @@ void CVantrelDlg::OnBnClickedClear() {
     m_strRestoreFolder.clear();
     m_strBackupName.clear();
     UpdateData(false);
+    m_backupList.MarkChosen({});
+    m_entryTree.Clear();
 }
 
 void CVantrelDlg::OnRestoreStarted() { ::SendMessageW(m_hWnd, WM_RESTORE_STARTED, 0, 0); }

@@ -538,3 +538,64 @@ TEST(Cli, KeepGoingRestoresTheRestAndNamesWhatItLeft) {
 }
 
 }  // namespace
+
+namespace {
+
+// "D:\Data\Photos" and the like as a backup name's Base64 part.
+std::string Base64Of(const std::string& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (unsigned char c : bytes) {
+        bits = (bits << 8) | c;
+        for (count += 8; count >= 6;) out += kAlphabet[(bits >> (count -= 6)) & 63];
+    }
+    if (count > 0) out += kAlphabet[(bits << (6 - count)) & 63];
+    while (out.size() % 4) out += '=';
+    return out;
+}
+
+}  // namespace
+
+TEST(Cli, BackupsListsAFolderByItemAndTime) {
+    testsupport::TempFolder box;
+    const auto name = [](const char* stamp, const std::string& path) {
+        return std::string(stamp) + "_1_" + Base64Of(path) + ".zip";
+    };
+    const std::string photosOld = name("20240301090000", "D:\\Data\\Photos");
+    const std::string photosNew = name("20240315093000", "D:\\Data\\Photos");
+    const std::string mail = name("20240320080000", "C:\\Mail");
+    const std::string work = name("20240310120000", "E:\\Work\\Report.docx");
+    const std::string withTab = name("20230101100000", "C:\\a\tb");
+    for (const std::string& n : {photosOld, photosNew, mail, work, withTab, std::string("holiday.zip")})
+        ASSERT_TRUE(testsupport::WriteFileBytes(box / n, testzip::ToBytes("x")));
+    std::filesystem::create_directory(box / "empty");
+
+    const auto r = Cli({"backups", Utf8(box.path())}, box.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "2024/03/20 08:00:00\tC:\\Mail\t" + mail + "\n" +
+                         "2024/03/15 09:30:00\tD:\\Data\\Photos\t" + photosNew + "\n" +
+                         "2024/03/01 09:00:00\tD:\\Data\\Photos\t" + photosOld + "\n" +
+                         "2024/03/10 12:00:00\tE:\\Work\\Report.docx\t" + work + "\n" +
+                         "2023/01/01 10:00:00\tC:\\a\\x09b\t" + withTab + "\n")
+        << "grouped by item, the newest item first; a tab in a path must not make a fourth column";
+    EXPECT_TRUE(Contains(r.err, "1 .zip file(s)")) << r.err;
+
+    const auto relative = Cli({"backups", "."}, box.path());
+    EXPECT_EQ(relative.out, r.out) << "a relative folder is the current one's";
+
+    const auto empty = Cli({"backups", Utf8(box / "empty")}, box.path());
+    EXPECT_EQ(empty.exitCode, 0) << "no backups is no error";
+    EXPECT_EQ(empty.out, "");
+    EXPECT_EQ(empty.err, "");
+
+    for (const std::string& unreadable : {Utf8(box / "missing"), Utf8(box / "holiday.zip")}) {
+        const auto bad = Cli({"backups", unreadable}, box.path());
+        EXPECT_EQ(bad.exitCode, 1) << unreadable;
+        EXPECT_EQ(bad.out, "");
+        EXPECT_TRUE(Contains(bad.err, "could not be read")) << bad.err;
+    }
+    EXPECT_EQ(Cli({"backups"}, box.path()).exitCode, 2);
+    EXPECT_EQ(Cli({"backups", "a", "b"}, box.path()).exitCode, 2);
+}
