@@ -10,6 +10,7 @@
 
 #include "product_version.h"
 #include "run_program.h"
+#include "tests/support/base64.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/time_zone.h"
 #include "tests/support/zip_writer.h"
@@ -541,27 +542,12 @@ TEST(Cli, KeepGoingRestoresTheRestAndNamesWhatItLeft) {
 
 namespace {
 
-// "D:\Data\Photos" and the like as a backup name's Base64 part.
-std::string Base64Of(const std::string& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (unsigned char c : bytes) {
-        bits = (bits << 8) | c;
-        for (count += 8; count >= 6;) out += kAlphabet[(bits >> (count -= 6)) & 63];
-    }
-    if (count > 0) out += kAlphabet[(bits << (6 - count)) & 63];
-    while (out.size() % 4) out += '=';
-    return out;
-}
-
 }  // namespace
 
 TEST(Cli, BackupsListsAFolderByItemAndTime) {
     testsupport::TempFolder box;
     const auto name = [](const char* stamp, const std::string& path) {
-        return std::string(stamp) + "_1_" + Base64Of(path) + ".zip";
+        return std::string(stamp) + "_1_" + testsupport::Base64(path) + ".zip";
     };
     const std::string photosOld = name("20240301090000", "D:\\Data\\Photos");
     const std::string photosNew = name("20240315093000", "D:\\Data\\Photos");

@@ -10,32 +10,15 @@
 
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "tests/support/base64.h"
 #include "tests/support/temp_folder.h"
 #include "ui/backup_list.h"
 
 namespace {
 
-std::string Base64(const std::string& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (unsigned char c : bytes) {
-        bits = (bits << 8) | c;
-        count += 8;
-        while (count >= 6) {
-            count -= 6;
-            out += kAlphabet[(bits >> count) & 63];
-        }
-    }
-    if (count > 0) out += kAlphabet[(bits << (6 - count)) & 63];
-    while (out.size() % 4) out += '=';
-    return out;
-}
-
 // The name a backup of `path` (ASCII) taken at `stamp` carries.
 std::u16string Name(const std::string& stamp, const std::string& path) {
-    return platform::Utf8ToUtf16(stamp + "_1_" + Base64(path) + ".zip");
+    return platform::Utf8ToUtf16(stamp + "_1_" + testsupport::Base64(path) + ".zip");
 }
 
 platform::FolderItem File(std::u16string name, std::uint64_t size = 0) { return {std::move(name), false, size}; }

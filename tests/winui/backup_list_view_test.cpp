@@ -16,6 +16,7 @@
 #include "platform/profile.h"
 #include "platform/wide.h"
 #include "res/resource.h"
+#include "tests/support/base64.h"
 #include "tests/support/temp_folder.h"
 #include "tests/winui/scripted_user.h"
 #include "ui/backup_list_view.h"
@@ -27,27 +28,13 @@ using winuitest::PumpPending;
 using winuitest::ScriptedUser;
 using winuitest::WindowText;
 
-std::string Base64(const std::string& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (unsigned char c : bytes) {
-        bits = (bits << 8) | c;
-        for (count += 8; count >= 6;) out += kAlphabet[(bits >> (count -= 6)) & 63];
-    }
-    if (count > 0) out += kAlphabet[(bits << (6 - count)) & 63];
-    while (out.size() % 4) out += '=';
-    return out;
-}
-
 // The backup name for `originalPath` (its ANSI code page bytes encoded).
 std::u16string BackupName(const std::u16string& originalPath, const std::u16string& stamp) {
     const int size = ::WideCharToMultiByte(CP_ACP, 0, W(originalPath), -1, nullptr, 0, nullptr, nullptr);
     std::string ansi(static_cast<std::size_t>(size), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, W(originalPath), -1, ansi.data(), size, nullptr, nullptr);
     ansi.resize(ansi.size() - 1);
-    const std::string encoded = Base64(ansi);
+    const std::string encoded = testsupport::Base64(ansi);
     return stamp + u"_1_" + std::u16string(encoded.begin(), encoded.end()) + u".zip";
 }
 

@@ -30,6 +30,7 @@
 
 #include "platform/wide.h"
 #include "res/resource.h"
+#include "tests/support/base64.h"
 #include "tests/support/zip_writer.h"
 #include "restore/restore.h"
 #include "ui/user_prompts.h"
@@ -106,20 +107,6 @@ bool WriteBackup(const std::filesystem::path& path, bool damaged) {
     return zip.BuildToFile(path);
 }
 
-std::string Base64(const std::string& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (unsigned char c : bytes) {
-        bits = (bits << 8) | c;
-        for (count += 8; count >= 6;) out += kAlphabet[(bits >> (count -= 6)) & 63];
-    }
-    if (count > 0) out += kAlphabet[(bits << (6 - count)) & 63];
-    while (out.size() % 4) out += '=';
-    return out;
-}
-
 // A file named as the backup of `original` taken at `stamp`, of `size`
 // bytes (only its name and size are shown); its path.
 std::filesystem::path WriteNamedBackup(const std::filesystem::path& folder, const std::wstring& original,
@@ -128,7 +115,7 @@ std::filesystem::path WriteNamedBackup(const std::filesystem::path& folder, cons
     std::string ansi(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, original.c_str(), -1, ansi.data(), n, nullptr, nullptr);
     ansi.resize(ansi.size() - 1);
-    const std::string encoded = Base64(ansi);
+    const std::string encoded = testsupport::Base64(ansi);
     const std::filesystem::path path = folder / (stamp + L"_1_" + std::wstring(encoded.begin(), encoded.end()) + L".zip");
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
