@@ -111,7 +111,7 @@ class IdenticalReads {
 public:
     // `threads`: how many read beside the plan (none: all are read at the
     // end, on the plan's thread).
-    explicit IdenticalReads(int threads) {
+    explicit IdenticalReads(int threads, const StopRequest* stop) : stop_{stop, nullptr, 0, nullptr, nullptr} {
         for (int t = 0; t < threads; ++t) {
             try {
                 threads_.emplace_back([this] { Read(); });
@@ -179,13 +179,15 @@ private:
             lock.unlock();
             held.clear();
             for (const File& file : batch)
-                if (FileHolds(file.path, file.there, file.crc)) held.push_back(file.planned);
+                if (FileHolds(file.path, file.there, file.crc, &stop_)) held.push_back(file.planned);
             lock.lock();
             identical_.insert(identical_.end(), held.begin(), held.end());
         }
     }
 
     static constexpr std::size_t kBatch = 64;
+
+    const FillStop stop_;
 
     std::mutex mutex_;
     std::condition_variable more_;
@@ -227,7 +229,8 @@ void PlanFileEntry(const PreparedEntry& prepared, const RestoreChoices& choices,
 }  // namespace
 
 int PlanRestore(const std::u16string& destinationFolder, const std::u16string& archivePath,
-                const RestoreChoices& choices, std::vector<PlannedEntry>& entries, RestoreFailure* failure) {
+                const RestoreChoices& choices, std::vector<PlannedEntry>& entries, RestoreFailure* failure,
+                const StopRequest* stop) {
     RestoreFailure scratch;
     RestoreFailure& why = failure ? *failure : scratch;
     why = RestoreFailure{};
@@ -246,8 +249,9 @@ int PlanRestore(const std::u16string& destinationFolder, const std::u16string& a
     ArchiveEntry record;
     Planned planned;
     KnownFolders known;
-    IdenticalReads identical(choices.skipIdentical ? DefaultProducerCount() : 0);
+    IdenticalReads identical(choices.skipIdentical ? DefaultProducerCount() : 0, stop);
     for (std::int32_t i = 0; i < count; ++i) {
+        if (stop && stop->Requested()) break;
         if (!IsChosen(choices.entries, i)) continue;
         PlannedEntry out;
         out.index = i;
@@ -281,5 +285,9 @@ int PlanRestore(const std::u16string& destinationFolder, const std::u16string& a
         entries.push_back(std::move(out));
     }
     identical.Apply(entries);
+    if (stop && stop->Requested()) {
+        why.reason = EntryFailure::kInterrupted;
+        return RESTORE_ENTRY_FAILED;
+    }
     return RESTORE_OK;
 }

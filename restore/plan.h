@@ -35,6 +35,9 @@ struct PlannedEntry {
 // RESTORE_NO_ARCHIVE (no archive, or a level of the destination that
 // can't be made because something else stands there), RESTORE_OPEN_FAILED
 // or RESTORE_COUNT_FAILED, with `failure` filled as a restore fills it.
-// `entries` gets the chosen entries in catalogue order.
+// `entries` gets the chosen entries in catalogue order. `stop`, when
+// given, ends the plan between two entries or two buffers of a file read:
+// RESTORE_ENTRY_FAILED with reason kInterrupted, `entries` incomplete.
 int PlanRestore(const std::u16string& destinationFolder, const std::u16string& archivePath,
-                const RestoreChoices& choices, std::vector<PlannedEntry>& entries, RestoreFailure* failure = nullptr);
+                const RestoreChoices& choices, std::vector<PlannedEntry>& entries, RestoreFailure* failure = nullptr,
+                const StopRequest* stop = nullptr);

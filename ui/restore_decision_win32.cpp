@@ -110,7 +110,7 @@ bool UserPrompts::DecideAboutExisting(HWND owner, const DecisionTexts& texts, Re
 unsigned CVantrelDlg::PlanThreadProc(void* param) {
     auto* job = static_cast<PlanJob*>(param);
     job->code = job->planFunction(job->destinationFolder, job->archivePath,
-                                  PlanningChoices(job->some ? &job->chosen : nullptr), job->plan, nullptr);
+                                  PlanningChoices(job->some ? &job->chosen : nullptr), job->plan, nullptr, &job->stop);
     return 0;
 }
 
@@ -118,8 +118,9 @@ bool CVantrelDlg::DecideAboutWhatStands(const std::u16string& folder, const std:
     m_bDecisionMade = false;
     m_decidedChoices = RestoreChoices{};
     m_decidedChoices.entries = chosen;
-    // A plan left running by a question given up earlier ends first: its
-    // job is replaced below.
+    // A plan left running by a question given up earlier ends first (it
+    // was asked to stop): its job is replaced below.
+    if (m_pPlanJob) m_pPlanJob->stop.Request();
     m_pPlanThread.reset();
     m_pPlanJob = std::make_unique<PlanJob>();
     m_pPlanJob->destinationFolder = folder;
@@ -167,8 +168,11 @@ bool CVantrelDlg::DecideAboutWhatStands(const std::u16string& folder, const std:
     m_bPlanning = false;
     if (shown && m_hWnd) m_runView.Reset();
     // Given up, or the dialog is ending: nothing is written. The plan only
-    // reads; it is left to end on its own and waited for later.
-    if (ended) return false;
+    // reads; it stops at its next entry or buffer and is waited for later.
+    if (ended) {
+        m_pPlanJob->stop.Request();
+        return false;
+    }
     m_pPlanThread.reset();
     // Another archive chosen while the plan read: the plan is not its.
     if (m_pPlanJob->archivePath != m_strArchivePath) return false;

@@ -112,7 +112,7 @@ public:
     // down to watch the dialog wait). Call before a restore is started.
     using PlanFunction = int (*)(const std::u16string& destinationFolder, const std::u16string& archivePath,
                                  const RestoreChoices& choices, std::vector<PlannedEntry>& entries,
-                                 RestoreFailure* failure);
+                                 RestoreFailure* failure, const StopRequest* stop);
     void SetPlanFunction(PlanFunction plan) { m_planFunction = plan; }
 
     // True from the start of a worker until its result has been shown.
@@ -248,6 +248,7 @@ private:
         std::u16string destinationFolder, archivePath;
         std::vector<PlannedEntry> plan;
         int code = 0;
+        StopRequest stop;  // the question given up: the plan ends at its next entry or buffer
     };
     std::unique_ptr<PlanJob> m_pPlanJob;
     std::unique_ptr<CWinThread> m_pPlanThread;  // declared after its job: it goes first

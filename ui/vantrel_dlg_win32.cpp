@@ -116,8 +116,10 @@ CVantrelDlg::~CVantrelDlg() {
     // The worker holds a pointer to this object and its job; the window goes
     // first (so nothing more reaches the handlers), then the worker is
     // allowed to finish before the members it uses are released.
-    // A catalogue still being read for the tree is not waited for to its end.
+    // A catalogue still being read for the tree, or a plan still reading,
+    // is not waited for to its end.
     if (m_pCatalogueJob) m_pCatalogueJob->stop.Request();
+    if (m_pPlanJob) m_pPlanJob->stop.Request();
     if (m_hWnd) {
         ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
         ::DestroyWindow(m_hWnd);

@@ -345,10 +345,10 @@ TEST_F(DecisionInDialog, TheQuestionsWindowProposesReplaceAndListsTheNewerFiles)
 struct SlowPlan {
     static inline std::atomic<int> plans{0};
     static int Plan(const std::u16string& folder, const std::u16string& archive, const RestoreChoices& choices,
-                    std::vector<PlannedEntry>& entries, RestoreFailure* failure) {
+                    std::vector<PlannedEntry>& entries, RestoreFailure* failure, const StopRequest* stop) {
         ++plans;
         ::Sleep(1500);
-        return PlanRestore(folder, archive, choices, entries, failure);
+        return PlanRestore(folder, archive, choices, entries, failure, stop);
     }
 };
 
