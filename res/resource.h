@@ -24,3 +24,10 @@
 #define IDC_RUN_STOP 1011
 #define IDC_RUN_STATUS 1012
 #define IDC_RUN_ENTRY 1013
+// The next step after a run that did not restore everything, made when
+// first needed below the run's entry line (ui/follow_up_view.h).
+#define IDC_FOLLOW_UP 1040
+#define IDC_REPORT_SUMMARY 1041
+#define IDC_REPORT_HEADING 1042
+#define IDC_REPORT_LIST 1043
+#define IDC_SAVE_REPORT 1044
