@@ -36,6 +36,7 @@ public:
         path = folder_;
         return true;
     }
+    bool SaveFile(HWND, const std::u16string&, const std::u16string&, std::u16string&) override { return false; }
 
 private:
     std::u16string folder_;
