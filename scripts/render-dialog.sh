@@ -10,14 +10,16 @@
 #               the entry being restored, "中止" (docs/dialog-running.png);
 #   --finished  after a real restore that succeeded (docs/dialog-finished.png);
 #   --failed    after a real restore that failed on a damaged entry, with the
-#               entry and the reason (docs/dialog-failed.png).
-#   scripts/render-dialog.sh --running|--finished|--failed [path/to/sorvane_render_running.exe] [output.png]
+#               entry, the reason and "残りを復元" (docs/dialog-failed.png);
+#   --rest      after "残りを復元" on a backup with three damaged entries: the
+#               count and the list of what was not restored (docs/dialog-rest.png).
+#   scripts/render-dialog.sh --running|--finished|--failed|--rest [path/to/sorvane_render_running.exe] [output.png]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mode=""
 settle=1.5  # let the controls paint
 case "${1:-}" in
-  --running | --finished | --failed)
+  --running | --finished | --failed | --rest)
     mode=$1
     shift
     exe=${1:-$top/build-win/tests/winui/sorvane_render_running.exe}
