@@ -277,6 +277,18 @@ TEST_F(FollowUpDialog, RestOfADamagedArchiveGoesPastTheDamageAndListsIt) {
     const LONG_PTR listStyle = ::GetWindowLongPtrW(Item(IDC_REPORT_LIST), GWL_STYLE);
     EXPECT_EQ(listStyle & (ES_MULTILINE | ES_READONLY | WS_VSCROLL), ES_MULTILINE | ES_READONLY | WS_VSCROLL)
         << "a list the user can scroll and copy, not change";
+    // Copied as the user copies it: all of it selected, then Ctrl+C.
+    ::SendMessageW(Item(IDC_REPORT_LIST), EM_SETSEL, 0, -1);
+    ::SendMessageW(Item(IDC_REPORT_LIST), WM_COPY, 0, 0);
+    std::u16string copied;
+    if (::OpenClipboard(hwnd())) {
+        if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+            if (const auto* text = static_cast<const wchar_t*>(::GlobalLock(data))) copied = U16(text);
+            ::GlobalUnlock(data);
+        }
+        ::CloseClipboard();
+    }
+    EXPECT_EQ(copied, Text(IDC_REPORT_LIST)) << "the list could not be copied";
     // The damage is still there: the same offer again.
     EXPECT_EQ(Text(IDC_FOLLOW_UP), u"残りを復元");
     EXPECT_TRUE(Shown(IDC_SAVE_REPORT));
