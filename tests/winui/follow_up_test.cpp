@@ -456,7 +456,6 @@ TEST_F(FollowUpDialog, OfferFollowsTheResultAndItsRunTakesTheLastRunsArchiveAndF
         EXPECT_EQ(next.choices.existing, ExistingPolicy::kReplace);
         EXPECT_TRUE(user.Browses().empty()) << "the folder asked again";
         EXPECT_EQ(user.Messages().size(), 1u) << "more than the result box";
-        // A click that still arrives during a run starts nothing.
         dialog.reset();
     }
 }
