@@ -40,3 +40,10 @@
 #define IDC_NEWER_LIST 1029
 #define IDC_ENTRY_TREE 1015     // made at run time, right of the fields
 #define IDC_ENTRY_COUNT 1016
+// The next step after a run that did not restore everything, made when
+// first needed below the run's entry line (ui/follow_up_view.h).
+#define IDC_FOLLOW_UP 1040
+#define IDC_REPORT_SUMMARY 1041
+#define IDC_REPORT_HEADING 1042
+#define IDC_REPORT_LIST 1043
+#define IDC_SAVE_REPORT 1044

@@ -21,7 +21,7 @@ cmake --build build-tsan -j "$jobs" --target sorvane_zip_tests restore_tests pla
 # sorvane-cli is also the benchmark's zlib side (bench/run.sh --before-cli).
 cmake -S . -B build-zlib -DCMAKE_BUILD_TYPE=Release -DSORVANE_ISAL=OFF >/dev/null
 cmake --build build-zlib -j "$jobs" --target platform_tests sorvane_zip_tests restore_tests ui_backup_name_test \
-  ui_run_figures_test app_version_files_test app_info_command_test sorvane_startup_logic_tests cli_tests sorvane-cli
+  ui_run_figures_test ui_run_report_test app_version_files_test app_info_command_test sorvane_startup_logic_tests cli_tests sorvane-cli
 # ISA-L for MinGW comes from scripts/isal-mingw.sh (run by scripts/setup.sh).
 "$top/scripts/isal-mingw.sh" >/dev/null
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \

@@ -10,7 +10,7 @@
 #               the entry being restored, "中止" (docs/dialog-running.png);
 #   --finished  after a real restore that succeeded (docs/dialog-finished.png);
 #   --failed    after a real restore that failed on a damaged entry, with the
-#               entry and the reason (docs/dialog-failed.png);
+#               entry, the reason and "残りを復元" (docs/dialog-failed.png);
 #   --backups   a backup chosen in a folder of backups of three items, with
 #               the list of that folder's backups (docs/dialog-backups.png);
 #   --decision  a restore into a folder holding older, newer and identical
@@ -19,15 +19,17 @@
 #   --decided   the same answered "keep newer": the dialog after the run,
 #               with the outcome's counts (docs/dialog-decided.png);
 #   --tree      a backup chosen, its tree of entries opened and one photo
-#               unchecked (docs/dialog-tree.png).
-#   scripts/render-dialog.sh --running|--finished|--failed|--backups|--decision|--decided|--tree [path/to/sorvane_render_running.exe] [output.png]
+#               unchecked (docs/dialog-tree.png);
+#   --rest      after "残りを復元" on a backup with three damaged entries: the
+#               count and the list of what was not restored (docs/dialog-rest.png).
+#   scripts/render-dialog.sh --running|--finished|--failed|--backups|--decision|--decided|--tree|--rest [path/to/sorvane_render_running.exe] [output.png]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mode=""
 settle=1.5  # let the controls paint
 window="^Sorvane"  # the title of the window taken
 case "${1:-}" in
-  --running | --finished | --failed | --backups | --decision | --decided | --tree)
+  --running | --finished | --failed | --backups | --decision | --decided | --tree | --rest)
     mode=$1
     shift
     exe=${1:-$top/build-win/tests/winui/sorvane_render_running.exe}

@@ -21,7 +21,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 jobs=$(nproc)
 
-portable=(platform_tests sorvane_zip_tests restore_tests ui_backup_name_test ui_run_figures_test
+portable=(platform_tests sorvane_zip_tests restore_tests ui_backup_name_test ui_run_figures_test ui_run_report_test
   app_version_files_test app_info_command_test sorvane_startup_logic_tests cli_tests)
 # Where threads meet; scripts/build.sh builds only these there.
 threaded=(sorvane_zip_tests restore_tests platform_tests)

@@ -1,6 +1,6 @@
 #pragma once
 // Everything the dialogs ask the user goes through this interface: message
-// boxes, the file-open dialog and the folder browser. The program uses the
+// boxes, the file-open and save dialogs and the folder browser. The program uses the
 // system's own dialogs (SystemUserPrompts); a test answers in the user's
 // place and records what was asked.
 
@@ -23,6 +23,13 @@ public:
     // "label|pattern|...|" ended by an extra '|'. True, with the chosen full
     // path, when the user confirmed a file.
     virtual bool OpenFile(HWND owner, const std::u16string& filter, DWORD flags, std::u16string& path) = 0;
+
+    // The save dialog, offering the name `fileName`; `filter` as for
+    // OpenFile, its first pattern's extension added to a name typed without
+    // one. It asks before replacing a file. True, with the chosen full path,
+    // when the user confirmed a name.
+    virtual bool SaveFile(HWND owner, const std::u16string& filter, const std::u16string& fileName,
+                          std::u16string& path) = 0;
 
     // The folder browser, opening with `startFolder` selected. True when the
     // user chose an item; `path` is its file-system path, empty when the

@@ -1,5 +1,5 @@
-// The system's own message box, file-open dialog and folder browser behind
-// UserPrompts.
+// The system's own message box, file-open and save dialogs and folder
+// browser behind UserPrompts.
 
 #include "ui/user_prompts.h"
 
@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/wide.h"
@@ -19,6 +20,27 @@ int CALLBACK BrowseCallbackProc(HWND hwnd, UINT message, LPARAM /*param*/, LPARA
 
 namespace {
 
+// "label|pattern||" as the double-zero-terminated list the common dialogs
+// take.
+std::u16string FilterList(const std::u16string& filter) {
+    std::u16string list = filter;
+    for (char16_t& c : list)
+        if (c == u'|') c = u'\0';
+    return list;
+}
+
+// The extension of the filter's first pattern ("txt" of "*.txt"), empty
+// when it names none.
+std::u16string FirstExtension(const std::u16string& filter) {
+    const std::size_t start = filter.find(u'|');
+    if (start == std::u16string::npos) return {};
+    const std::size_t end = filter.find(u'|', start + 1);
+    const std::u16string pattern = filter.substr(start + 1, end == std::u16string::npos ? end : end - start - 1);
+    if (pattern.size() < 3 || pattern.compare(0, 2, u"*.") != 0) return {};
+    const std::u16string extension = pattern.substr(2);
+    return extension.find_first_of(u"*?;") == std::u16string::npos ? extension : std::u16string();
+}
+
 class SystemPrompts final : public UserPrompts {
 public:
     int ShowMessage(HWND owner, const std::u16string& text, const std::u16string& caption, UINT style) override {
@@ -26,11 +48,7 @@ public:
     }
 
     bool OpenFile(HWND owner, const std::u16string& filter, DWORD flags, std::u16string& path) override {
-        // "label|pattern||" becomes the double-zero-terminated list the
-        // common dialog takes.
-        std::u16string list = filter;
-        for (char16_t& c : list)
-            if (c == u'|') c = u'\0';
+        const std::u16string list = FilterList(filter);
         std::vector<wchar_t> file(32768, L'\0');
         OPENFILENAMEW ofn{};
         ofn.lStructSize = sizeof(ofn);
@@ -41,6 +59,26 @@ public:
         ofn.nMaxFile = static_cast<DWORD>(file.size());
         ofn.Flags = flags | OFN_EXPLORER;
         if (!::GetOpenFileNameW(&ofn)) return false;
+        path = U16(file.data());
+        return true;
+    }
+
+    bool SaveFile(HWND owner, const std::u16string& filter, const std::u16string& fileName,
+                  std::u16string& path) override {
+        const std::u16string list = FilterList(filter);
+        const std::u16string extension = FirstExtension(filter);
+        std::vector<wchar_t> file(32768, L'\0');
+        fileName.copy(reinterpret_cast<char16_t*>(file.data()), std::min(fileName.size(), file.size() - 1));
+        OPENFILENAMEW ofn{};
+        ofn.lStructSize = sizeof(ofn);
+        ofn.hwndOwner = owner;
+        ofn.lpstrFilter = W(list);
+        ofn.nFilterIndex = 1;
+        ofn.lpstrFile = file.data();
+        ofn.nMaxFile = static_cast<DWORD>(file.size());
+        ofn.lpstrDefExt = extension.empty() ? nullptr : W(extension);
+        ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOREADONLYRETURN;
+        if (!::GetSaveFileNameW(&ofn)) return false;
         path = U16(file.data());
         return true;
     }

@@ -32,6 +32,7 @@
 #include "restore/restore.h"
 #include "ui/backup_list_view.h"
 #include "ui/entry_tree_view.h"
+#include "ui/follow_up_view.h"
 #include "ui/framework.h"
 #include "ui/run_view.h"
 #include "ui/taskbar_progress.h"
@@ -147,6 +148,14 @@ private:
     LRESULT OnRestoreFinished(WPARAM wParam, LPARAM lParam);
     void OnBnClickedClear();
     void OnBnClickedStop();
+    // After a run that failed at an entry or was stopped: the rest of the
+    // same archive into the same folder, asking nothing (see
+    // follow_up_view.h), and the list of what that run left.
+    void OnBnClickedFollowUp();
+    void OnBnClickedSaveReport();
+    // Starts a worker on `job` (its destination, archive, observer and
+    // choices set) once the last one has ended.
+    void BeginRun(std::unique_ptr<RestoreJob> job);
     // Asks whether to stop the run, and on Yes stops it at its next buffer;
     // `thenClose` (the close box) ends the dialog once the run has ended.
     void AskToStopRun(bool thenClose);
@@ -271,6 +280,7 @@ private:
     // A row of the list is being selected (its notification is on the
     // stack): the list must not be rebuilt under it.
     bool m_bChoosingFromList = false;
+    FollowUpView m_followUp;
     // Handlers that are asking the user something (their boxes run message
     // loops in which an offered archive could otherwise swap the archive
     // under a question already answered).

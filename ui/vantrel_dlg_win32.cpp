@@ -163,6 +163,12 @@ bool CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         case IDC_RUN_STOP:
             OnBnClickedStop();
             return true;
+        case IDC_FOLLOW_UP:
+            OnBnClickedFollowUp();
+            return true;
+        case IDC_SAVE_REPORT:
+            OnBnClickedSaveReport();
+            return true;
         default:
             return false;
         }
@@ -237,6 +243,7 @@ BOOL CVantrelDlg::OnInitRestoreDialog() {
     m_runView.Attach(m_hWnd);
     m_backupList.Attach(m_hWnd);
     m_entryTree.Attach(m_hWnd);
+    m_followUp.Attach(m_hWnd);
     ShowRememberedBackups();
 
     // Files dropped from Explorer, and paths from a second instance. The
@@ -318,6 +325,7 @@ void CVantrelDlg::SelectArchive(std::u16string path) {
     UpdateData(false);
     // The last run's outcome stays on view until another archive is chosen.
     if (!m_bRestoreRunning) m_runView.Reset();
+    if (!m_bRestoreRunning) m_followUp.Reset();
     AfterArchiveSelected();
 }
 
@@ -356,14 +364,19 @@ void CVantrelDlg::OnBnClickedRestore() {
     if (!DecideAboutWhatStands(folder, chosen)) return;
     m_strRestoreFolder = folder;
 
+    auto job = std::make_unique<RestoreJob>();
+    job->destinationFolder = m_strRestoreFolder;
+    job->archivePath = m_strArchivePath;
+    job->observer = this;
+    BeginRun(std::move(job));
+}
+
+void CVantrelDlg::BeginRun(std::unique_ptr<RestoreJob> job) {
     // The previous worker has ended its last message already; wait for its
     // exit before its job is replaced.
     m_pRestoreThread.reset();
-    m_pRestoreJob = std::make_unique<RestoreJob>();
+    m_pRestoreJob = std::move(job);
     m_pRestoreStop = std::make_unique<StopRequest>();
-    m_pRestoreJob->destinationFolder = m_strRestoreFolder;
-    m_pRestoreJob->archivePath = m_strArchivePath;
-    m_pRestoreJob->observer = this;
     m_pRestoreJob->stop = m_pRestoreStop.get();
     m_pRestoreJob->choices = m_decidedChoices;
     m_bRunHadDecision = m_bDecisionMade;
@@ -379,6 +392,7 @@ void CVantrelDlg::OnBnClickedRestore() {
         m_strRunEntry.clear();
     }
     m_bStopRequested = m_bCloseAfterRun = m_bFinishDeferred = false;
+    m_followUp.RunStarting(*m_pRestoreJob);
     m_bRestoreRunning = true;
     m_bRunEnded = false;
     m_pRestoreThread = BeginWorkerThread(m_threadProc, m_pRestoreJob.get());
@@ -446,6 +460,7 @@ void CVantrelDlg::ShowRunResult(int resultCode) {
     ::EnableWindow(button, TRUE);
     ::SetWindowTextW(button, W(std::u16string(dlgtext::kRestoreButton)));
     ::SendMessageW(GetDlgItem(IDC_ARCHIVE_PATH), EM_SETSEL, 0, 0);
+    m_followUp.RunEnded(resultCode, *m_pRestoreJob);
     m_bRestoreRunning = false;
     // Closed from the close box during the run: the dialog ends now, once
     // the handler that brought the result has returned.
@@ -460,6 +475,19 @@ void CVantrelDlg::OnBnClickedStop() {
         return;
     }
     AskToStopRun(false);
+}
+
+void CVantrelDlg::OnBnClickedFollowUp() {
+    if (m_bRestoreRunning || !m_pRestoreJob || !m_followUp.Offered()) return;
+    // The last follow-up's worker may still be on its way out through the
+    // recorder the new job replaces.
+    m_pRestoreThread.reset();
+    BeginRun(m_followUp.MakeFollowUpJob(*m_pRestoreJob, this));
+}
+
+void CVantrelDlg::OnBnClickedSaveReport() {
+    AskingScope asking(m_nAsking);
+    m_followUp.SaveReport(Prompts());
 }
 
 void CVantrelDlg::AskToStopRun(bool thenClose) {

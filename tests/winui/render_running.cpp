@@ -18,6 +18,9 @@
 //                  the dialog after the run, with the outcome's counts;
 //   --tree         a real backup chosen, its tree opened down to a month
 //                  and one photo unchecked: the tree and the count chosen.
+//   --rest         a real restore of a backup with three damaged files,
+//                  stopped at the first, then "残りを復元" clicked: the rest
+//                  restored, the list of what was not.
 // The real runs write below a folder of their own in the temporary folder
 // and remove it when the program ends.
 
@@ -57,6 +60,7 @@ public:
         path = folder_;
         return true;
     }
+    bool SaveFile(HWND, const std::u16string&, const std::u16string&, std::u16string&) override { return false; }
 
 private:
     std::u16string folder_;
@@ -96,13 +100,18 @@ testzip::Entry& AddPhoto(testzip::ZipBuilder& zip, const std::string& name, std:
     return entry;
 }
 
-bool WriteBackup(const std::filesystem::path& path, bool damaged) {
+// Five photos, the second damaged when `damaged`; with `more`, three more
+// photos and two more damaged ones (data that does not inflate, a wrong
+// CRC-32).
+bool WriteBackup(const std::filesystem::path& path, bool damaged, bool more = false) {
     testzip::ZipBuilder zip;
     const char* names[] = {"写真/2024/03/IMG_0421.jpg", "写真/2024/03/IMG_0422.jpg", "写真/2024/03/IMG_0423.jpg",
-                           "写真/2024/04/IMG_0501.jpg", "写真/2024/04/IMG_0502.jpg"};
-    for (int i = 0; i < 5; ++i) {
+                           "写真/2024/04/IMG_0501.jpg", "写真/2024/04/IMG_0502.jpg", "写真/2024/04/IMG_0503.jpg",
+                           "写真/2024/05/IMG_0611.jpg", "写真/2024/05/IMG_0612.jpg"};
+    for (int i = 0; i < (more ? 8 : 5); ++i) {
         testzip::Entry& entry = AddPhoto(zip, names[i], 700000 + 130000 * i);
-        if (damaged && i == 1) entry.localOverride.crc32 = entry.centralOverride.crc32 = 0x12345678;
+        if (damaged && (i == 1 || (more && i == 6))) entry.localOverride.crc32 = entry.centralOverride.crc32 = 0x12345678;
+        if (damaged && more && i == 4) entry.rawData = testzip::Bytes(4000, 0xFF);
     }
     return zip.BuildToFile(path);
 }
@@ -207,7 +216,8 @@ bool OpenTreeAndUncheckOne(HWND dialog) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     const std::wstring mode = commandLine ? commandLine : L"";
     const bool finished = mode.find(L"--finished") != std::wstring::npos;
-    const bool failed = mode.find(L"--failed") != std::wstring::npos;
+    const bool rest = mode.find(L"--rest") != std::wstring::npos;
+    const bool failed = rest || mode.find(L"--failed") != std::wstring::npos;
     const bool backups = mode.find(L"--backups") != std::wstring::npos;
     const bool decided = mode.find(L"--decided") != std::wstring::npos;
     const bool decision = decided || mode.find(L"--decision") != std::wstring::npos;
@@ -223,12 +233,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     CVantrelDlg dialog(user, finished || failed || decision ? &RestoreThreadProc : &SteadyThenHeldWorker);
     // The backup of D:\データ\写真 taken 2024/03/15 09:30:00.
     const std::filesystem::path archive = scratch / L"20240315093000_1_RDpcg2aBW4NeXI7KkF4=.zip";
-    if ((finished || failed || decision || tree) && !WriteBackup(archive, failed)) return 2;
+    if ((finished || failed || decision || tree) && !WriteBackup(archive, failed, rest)) return 2;
     if (decision && !StandBackupIn(archive, scratch / L"restored")) return 3;
     dialog.SetStartArchive(backups ? WriteBackupShelf(scratch).u16string() : archive.u16string());
     if (!dialog.Create()) return 1;
     HWND window = dialog.GetSafeHwnd();
     bool started = false;
+    bool followedUp = false;
     MSG msg;
     const ULONGLONG deadline = ::GetTickCount64() + 60000;
     while (::IsWindow(window) && ::GetTickCount64() < deadline) {
@@ -236,6 +247,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
         if (!started && !backups && !tree && ::GetWindowTextLengthW(::GetDlgItem(window, IDC_ARCHIVE_PATH)) > 0) {
             started = true;
             ::PostMessageW(::GetDlgItem(window, IDC_RESTORE), BM_CLICK, 0, 0);
+        }
+        // The first run has failed at the first damaged photo: the rest.
+        HWND followUp = ::GetDlgItem(window, IDC_FOLLOW_UP);
+        if (rest && !followedUp && followUp && ::IsWindowVisible(followUp)) {
+            followedUp = true;
+            ::PostMessageW(followUp, BM_CLICK, 0, 0);
         }
         if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT) == WAIT_TIMEOUT) continue;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {

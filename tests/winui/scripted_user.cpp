@@ -71,6 +71,23 @@ bool ScriptedUser::BrowseForFolder(HWND owner, const std::u16string& title, cons
     return true;
 }
 
+bool ScriptedUser::SaveFile(HWND owner, const std::u16string& filter, const std::u16string& fileName,
+                            std::u16string& path) {
+    Asked a;
+    a.kind = Asked::kSaveFile;
+    a.owner = owner;
+    a.text = filter;
+    a.caption = fileName;
+    asked.push_back(a);
+    if (saves.empty() || !saves.front()) {
+        if (!saves.empty()) saves.pop_front();
+        return false;
+    }
+    path = *saves.front();
+    saves.pop_front();
+    return true;
+}
+
 std::vector<Asked> ScriptedUser::Messages() const {
     std::vector<Asked> out;
     for (const Asked& a : asked)
@@ -82,6 +99,13 @@ std::vector<Asked> ScriptedUser::Browses() const {
     std::vector<Asked> out;
     for (const Asked& a : asked)
         if (a.kind == Asked::kBrowse) out.push_back(a);
+    return out;
+}
+
+std::vector<Asked> ScriptedUser::Saves() const {
+    std::vector<Asked> out;
+    for (const Asked& a : asked)
+        if (a.kind == Asked::kSaveFile) out.push_back(a);
     return out;
 }
 

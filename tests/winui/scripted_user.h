@@ -1,7 +1,7 @@
 #pragma once
 // A user who answers the dialogs' questions from a script and writes down
 // everything that was asked: message boxes (text, caption, style, owner),
-// the file-open dialog and the folder browser. Also the bounded message
+// the file-open and save dialogs and the folder browser. Also the bounded message
 // pump the dialog tests wait with.
 
 #include <windows.h>
@@ -17,10 +17,10 @@
 namespace winuitest {
 
 struct Asked {
-    enum Kind { kMessage, kOpenFile, kBrowse } kind = kMessage;
+    enum Kind { kMessage, kOpenFile, kBrowse, kSaveFile } kind = kMessage;
     HWND owner = nullptr;
-    std::u16string text;     // message text; filter of the file dialog; browser title
-    std::u16string caption;  // message caption; start folder of the browser
+    std::u16string text;     // message text; filter of the file dialogs; browser title
+    std::u16string caption;  // message caption; start folder of the browser; name offered for saving
     UINT style = 0;          // message style; file dialog flags
     // The restore button as it was while the box was up.
     bool restoreEnabled = false;
@@ -36,6 +36,7 @@ public:
     std::function<void()> inMessageBox;
     std::deque<std::optional<std::u16string>> files;    // nullopt: cancelled
     std::deque<std::optional<std::u16string>> folders;  // nullopt: cancelled
+    std::deque<std::optional<std::u16string>> saves;    // nullopt: cancelled
     std::vector<Asked> asked;
     HWND dialog = nullptr;  // whose restore button is looked at
 
@@ -43,9 +44,12 @@ public:
     bool OpenFile(HWND owner, const std::u16string& filter, DWORD flags, std::u16string& path) override;
     bool BrowseForFolder(HWND owner, const std::u16string& title, const std::u16string& startFolder,
                          std::u16string& path) override;
+    bool SaveFile(HWND owner, const std::u16string& filter, const std::u16string& fileName,
+                  std::u16string& path) override;
 
     std::vector<Asked> Messages() const;
     std::vector<Asked> Browses() const;
+    std::vector<Asked> Saves() const;
 };
 
 // Handles messages (through the dialog manager for `dialog`) until `done`

@@ -191,3 +191,38 @@ TEST(SystemPrompts, FolderBrowserCancelledChoosesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SystemPrompts, SaveDialogOffersTheNameAndAddsTheFiltersExtension) {
+    testsupport::TempFolder temp;
+    std::u16string offered;
+    std::vector<std::u16string> filters;
+    DialogAnswerer::Start([&](HWND dialog) {
+        HWND name = ::GetDlgItem(dialog, cmb13);
+        if (!name) name = ::GetDlgItem(dialog, edt1);
+        HWND types = ::GetDlgItem(dialog, cmb1);
+        if (!name || !types) return false;
+        offered = WindowText(name);
+        const int count = static_cast<int>(::SendMessageW(types, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t text[256] = {};
+            ::SendMessageW(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            filters.push_back(U16(text));
+        }
+        // A name typed without its extension.
+        ::SetWindowTextW(name, W(temp.U16("一覧")));
+        ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    });
+    std::u16string chosen;
+    const bool confirmed =
+        SystemUserPrompts().SaveFile(nullptr, u"テキストファイル (*.txt)|*.txt||", u"復元できなかった項目.txt", chosen);
+    ASSERT_TRUE(DialogAnswerer::done) << "no save dialog appeared";
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(offered, u"復元できなかった項目.txt");
+    EXPECT_EQ(filters, std::vector<std::u16string>{u"テキストファイル (*.txt)"});
+    EXPECT_EQ(::lstrcmpiW(W(chosen), W(temp.U16("一覧.txt"))), 0) << Utf8(chosen);
+}
+
+}  // namespace
