@@ -72,6 +72,9 @@ private:
     // The dialog's own space below the entry line, in pixels, and eight
     // vertical dialog units in pixels then (to follow a change of DPI).
     int ownMargin_ = 0;
+    // The dialog's window height before these rows first made it grow (0:
+    // they take no room now): what it goes back to when they go.
+    int heightBefore_ = 0;
     int eightUnits_ = 0;
     UserNumberText numbers_;
     FollowUp offered_ = FollowUp::kNone;

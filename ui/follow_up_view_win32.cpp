@@ -169,11 +169,16 @@ void FollowUpView::Layout() {
     if (button || list) bottom = y + buttonHeight;
 
     // The dialog grows or shrinks to its rows, its own margin below them,
-    // and stays on its monitor's work area.
+    // and stays on its monitor's work area; with none on view it goes back
+    // to the height it had before they came.
     RECT client{}, window{};
     ::GetClientRect(dialog_, &client);
     ::GetWindowRect(dialog_, &window);
-    const int height = (window.bottom - window.top) + (bottom + OwnMargin() - client.bottom);
+    const bool rows = summary || list || button;
+    if (rows && heightBefore_ == 0) heightBefore_ = window.bottom - window.top;
+    if (!rows && heightBefore_ == 0) return;
+    const int height = rows ? (window.bottom - window.top) + (bottom + OwnMargin() - client.bottom) : heightBefore_;
+    if (!rows) heightBefore_ = 0;
     int top = window.top;
     MONITORINFO monitor{sizeof(monitor)};
     if (::GetMonitorInfoW(::MonitorFromWindow(dialog_, MONITOR_DEFAULTTONEAREST), &monitor)) {

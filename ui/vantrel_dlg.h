@@ -155,7 +155,9 @@ private:
     void OnBnClickedSaveReport();
     // Starts a worker on `job` (its destination, archive, observer and
     // choices set) once the last one has ended.
-    void BeginRun(std::unique_ptr<RestoreJob> job);
+    // `hadDecision`: the user answered what to do with what stands there,
+    // and the counts of that answer follow the result.
+    void BeginRun(std::unique_ptr<RestoreJob> job, bool hadDecision);
     // Asks whether to stop the run, and on Yes stops it at its next buffer;
     // `thenClose` (the close box) ends the dialog once the run has ended.
     void AskToStopRun(bool thenClose);

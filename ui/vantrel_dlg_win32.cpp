@@ -368,18 +368,18 @@ void CVantrelDlg::OnBnClickedRestore() {
     job->destinationFolder = m_strRestoreFolder;
     job->archivePath = m_strArchivePath;
     job->observer = this;
-    BeginRun(std::move(job));
+    job->choices = m_decidedChoices;
+    BeginRun(std::move(job), m_bDecisionMade);
 }
 
-void CVantrelDlg::BeginRun(std::unique_ptr<RestoreJob> job) {
+void CVantrelDlg::BeginRun(std::unique_ptr<RestoreJob> job, bool hadDecision) {
     // The previous worker has ended its last message already; wait for its
     // exit before its job is replaced.
     m_pRestoreThread.reset();
     m_pRestoreJob = std::move(job);
     m_pRestoreStop = std::make_unique<StopRequest>();
     m_pRestoreJob->stop = m_pRestoreStop.get();
-    m_pRestoreJob->choices = m_decidedChoices;
-    m_bRunHadDecision = m_bDecisionMade;
+    m_bRunHadDecision = hadDecision;
     m_entriesRestored = m_entriesKept = m_entriesIdentical = 0;
     m_progressSeen = false;
     m_lastProgressPost = {};
@@ -454,7 +454,8 @@ void CVantrelDlg::ShowRunResult(int resultCode) {
     } else {
         ShowMessage(dlgtext::kRestoreFailed, MB_OK | MB_ICONEXCLAMATION);
     }
-    ShowOutcomeCounts();
+    // A failed run's entry line names the entry it failed at.
+    if (resultCode == RESTORE_OK) ShowOutcomeCounts();
     if (m_pTaskbar) m_pTaskbar->Clear(m_hWnd);
     HWND button = GetDlgItem(IDC_RESTORE);
     ::EnableWindow(button, TRUE);
@@ -482,7 +483,8 @@ void CVantrelDlg::OnBnClickedFollowUp() {
     // The last follow-up's worker may still be on its way out through the
     // recorder the new job replaces.
     m_pRestoreThread.reset();
-    BeginRun(m_followUp.MakeFollowUpJob(*m_pRestoreJob, this));
+    // Its own report follows its result: not the counts of an answer.
+    BeginRun(m_followUp.MakeFollowUpJob(*m_pRestoreJob, this), false);
 }
 
 void CVantrelDlg::OnBnClickedSaveReport() {

@@ -38,6 +38,11 @@ int ScriptedUser::ShowMessage(HWND owner, const std::u16string& text, const std:
     return answer;
 }
 
+bool ScriptedUser::DecideAboutExisting(HWND, const DecisionTexts&, RestoreDecision&) {
+    ++decisionsAsked;
+    return true;
+}
+
 bool ScriptedUser::OpenFile(HWND owner, const std::u16string& filter, DWORD flags, std::u16string& path) {
     Asked a;
     a.kind = Asked::kOpenFile;

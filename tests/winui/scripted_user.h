@@ -46,6 +46,11 @@ public:
                          std::u16string& path) override;
     bool SaveFile(HWND owner, const std::u16string& filter, const std::u16string& fileName,
                   std::u16string& path) override;
+    // The question what to do with what stands at the entries' paths:
+    // answered as proposed (its default button), never the real window,
+    // which would wait for a person.
+    int decisionsAsked = 0;
+    bool DecideAboutExisting(HWND owner, const DecisionTexts& texts, RestoreDecision& decision) override;
 
     std::vector<Asked> Messages() const;
     std::vector<Asked> Browses() const;
