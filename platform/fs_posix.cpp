@@ -227,14 +227,14 @@ bool SetFolderTimes(const std::u16string& path, FileTime /*creation*/, FileTime 
     if (p.empty()) return false;
     // No settable creation time here; the nanosecond fields take the 100 ns
     // units whole.
-    auto spec = [](FileTime t) {
+    auto asTimespec = [](FileTime t) {
         if (t == 0) return timespec{0, UTIME_OMIT};
         const std::int64_t units = static_cast<std::int64_t>(t) - kFileTimeUnixEpochSeconds * 10000000LL;
         std::int64_t sec = units / 10000000LL, rem = units % 10000000LL;
         if (rem < 0) rem += 10000000LL, --sec;
         return timespec{static_cast<time_t>(sec), static_cast<long>(rem * 100)};
     };
-    const timespec times[2] = {spec(access), spec(write)};
+    const timespec times[2] = {asTimespec(access), asTimespec(write)};
     return ::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
